@@ -1,0 +1,2 @@
+// convert: the conversions every entry point shares.
+#include "convert.h"
