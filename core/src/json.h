@@ -44,3 +44,14 @@ struct Value {
 };
 
 }  // namespace tessary::json
+
+namespace tessary::json {
+
+// Appends `text` as a JSON string: quotes, backslash before " and \, \b \t \n \f \r, \u00xx (lower
+// case) for the other controls below U+0020; everything else as it is, the slash included.
+void push_string(std::string& out, std::string_view text);
+
+// Appends the compact text of a value (no blanks, no line breaks).
+void print_into(std::string& out, const Value& value);
+
+}  // namespace tessary::json

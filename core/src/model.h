@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <string>
 #include <variant>
 #include <vector>
@@ -166,5 +167,30 @@ struct WriteOptions {
     DocMeta meta;
     std::optional<std::string> password;
 };
+
+}  // namespace tessary
+
+// ---- Reading the records (the JSON front door) ----
+// Text errors carry the code InvalidJson (syntax) or SchemaViolation (schema) and the suffix
+// " at line L column C"; value errors are always SchemaViolation without a position.
+
+#include "error.h"
+#include "json.h"
+
+namespace tessary {
+
+Result<Workbook> from_json_str(std::string_view text);
+Result<Workbook> from_json_value(json::Value&& value);
+
+// One record read from a value by the same rules (the streaming writer and the binding).
+Result<Sheet> sheet_from_value(json::Value&& value);
+Result<Row> row_from_value(json::Value&& value);
+Result<Column> column_from_value(json::Value&& value);
+Result<CellStyle> cell_style_from_value(json::Value&& value);
+Result<CurrencyFormat> currency_format_from_value(json::Value&& value);
+
+// A JSON array text of Row objects (the streaming writer's chunk path): syntax and schema errors
+// alike come back as SchemaViolation with the position suffix.
+Result<std::vector<Row>> rows_from_json_str(std::string_view text);
 
 }  // namespace tessary
