@@ -51,20 +51,25 @@ std::string crypto_error_text() {
     return buf;
 }
 
-// One SHA-512 context, reused for every digest of an encryption. A failing call sets failed_
-// and every later result is left as it is; the caller checks failed() once.
+// One SHA-512 context, reused for every digest of an encryption: the digest is fetched from the
+// provider once, since a fetch per digest would cost more than hashing the 68 bytes of a spin.
+// A failing call sets failed_ and later calls do nothing; the caller checks failed() once.
 class Digest {
+    EVP_MD* md_ = EVP_MD_fetch(nullptr, "SHA512", nullptr);
     EVP_MD_CTX* ctx_ = EVP_MD_CTX_new();
-    bool failed_ = ctx_ == nullptr;
+    bool failed_ = md_ == nullptr || ctx_ == nullptr;
 
 public:
     Digest() = default;
     Digest(const Digest&) = delete;
     Digest& operator=(const Digest&) = delete;
-    ~Digest() { EVP_MD_CTX_free(ctx_); }
+    ~Digest() {
+        EVP_MD_CTX_free(ctx_);
+        EVP_MD_free(md_);
+    }
     bool failed() const { return failed_; }
     void begin() {
-        if (!failed_ && EVP_DigestInit_ex(ctx_, EVP_sha512(), nullptr) != 1) failed_ = true;
+        if (!failed_ && EVP_DigestInit_ex(ctx_, md_, nullptr) != 1) failed_ = true;
     }
     void add(const void* data, size_t n) {
         if (!failed_ && EVP_DigestUpdate(ctx_, data, n) != 1) failed_ = true;
@@ -166,20 +171,22 @@ std::string utf16le(std::string_view s) {
     return out;
 }
 
-// H(salt + password), then SPIN_COUNT times H(iterator + H) (MS-OFFCRYPTO 2.3.4.11).
+// H(salt + password), then SPIN_COUNT times H(iterator + H) (MS-OFFCRYPTO 2.3.4.11). The
+// iterator and the hash share one buffer, so each spin is one update.
 void spin_hash(Digest& d, std::string_view password, const unsigned char* salt, unsigned char h[HASH_SIZE]) {
+    unsigned char spin[4 + HASH_SIZE];
     d.begin();
     d.add(salt, SALT_SIZE);
     d.add(utf16le(password));
-    d.end(h);
-    unsigned char iter[4];
+    d.end(spin + 4);
     for (int i = 0; i < SPIN_COUNT; ++i) {
-        put_le32(iter, static_cast<uint32_t>(i));
+        put_le32(spin, static_cast<uint32_t>(i));
         d.begin();
-        d.add(iter, 4);
-        d.add(h, HASH_SIZE);
-        d.end(h);
+        d.add(spin, sizeof spin);
+        d.end(spin + 4);
     }
+    std::memcpy(h, spin + 4, HASH_SIZE);
+    OPENSSL_cleanse(spin, sizeof spin);
 }
 
 // The first 32 bytes of H(hash + block key): a key of the password key encryptor.
