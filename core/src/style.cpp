@@ -3,9 +3,7 @@
 // into one reused scratch buffer and looked up by that text; only a new text is copied.
 #include "style.h"
 
-#include <charconv>
-#include <cmath>
-
+#include "worksheet.h"
 #include "xml.h"
 
 namespace tessary {
@@ -30,30 +28,6 @@ constexpr std::string_view CELL_STYLE_XFS =
 constexpr std::string_view CELL_STYLES =
     "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>";
 constexpr std::string_view BLACK = "FF000000";
-
-void push_uint(std::string& out, uint64_t v) {
-    char buf[20];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-
-// A font size as cell values are written: whole values without a fraction, others as the
-// shortest positional decimal that reads back to the same double; NaN and infinities as 0.
-void push_size(std::string& out, double v) {
-    if (!std::isfinite(v)) {
-        out += '0';
-        return;
-    }
-    if (v == std::trunc(v) && std::fabs(v) < 9e15) {
-        char buf[24];
-        const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
-        out.append(buf, r.ptr);
-        return;
-    }
-    char buf[400];   // the longest fixed form of a double (5e-324) has 327 characters
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    out.append(buf, r.ptr);
-}
 
 TessaryError bad_color(std::string_view text) {
     std::string msg = "invalid colour ";
@@ -113,7 +87,7 @@ Status font_xml(std::string& out, const Font& font) {
     if (font.italic.value_or(false)) out += "<i/>";
     out += "<sz val=\"";
     if (font.size)
-        push_size(out, *font.size);
+        push_num(out, *font.size);
     else
         out += "11";
     out += "\"/>";
