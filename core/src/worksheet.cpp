@@ -8,6 +8,10 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "numfmt.h"
+#include "style.h"
+#include "xml.h"
+
 namespace tessary {
 
 namespace {
@@ -331,7 +335,7 @@ Result<std::string> sheet_suffix(const std::vector<std::string>& merges, Diagnos
         out += "\">";
         for (std::string_view text : kept) {
             out += "<mergeCell ref=\"";
-            out += text;  // letters, digits and a colon: nothing to escape
+            escape_into(out, text);
             out += "\"/>";
         }
         out += "</mergeCells>";
@@ -357,6 +361,463 @@ void write_open_tag(std::string& out, uint64_t row_number, uint32_t col, uint32_
     }
     append_chars(out, buf, p);
     out += type_attr;
+}
+
+
+namespace {
+
+constexpr std::string_view TYPE_BOOLEAN = " t=\"b\"";
+constexpr std::string_view TYPE_INLINE_STRING = " t=\"inlineStr\"";
+constexpr std::string_view INLINE_STRING_OPEN = "><is><t xml:space=\"preserve\">";
+constexpr std::string_view INLINE_STRING_CLOSE = "</t></is></c>";
+
+constexpr double POW10_EXACT[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// A currency amount in minor units as the displayed amount: divided by 10^decimals, or by 100.
+double currency_amount(const CurrencyCell& cell) {
+    uint32_t decimals = cell.currency.decimals.value_or(2);
+    double divisor = decimals < std::size(POW10_EXACT) ? POW10_EXACT[decimals]
+                                                       : std::pow(10.0, static_cast<double>(decimals));
+    return static_cast<double>(cell.value) / divisor;
+}
+
+bool same_number_format(const std::optional<NumberFormat>& a,
+                        const std::optional<NumberFormat>& b) {
+    if (a.has_value() != b.has_value()) return false;
+    if (!a) return true;
+    return a->decimals == b->decimals && a->grouped == b->grouped && a->negative == b->negative &&
+           a->raw == b->raw;
+}
+
+bool same_currency_format(const CurrencyFormat& a, const CurrencyFormat& b) {
+    return a.code == b.code && a.locale == b.locale && a.decimals == b.decimals &&
+           a.negative == b.negative && a.symbol == b.symbol;
+}
+
+const std::optional<CellStyle>& cell_style(const Cell& cell) {
+    return std::visit([](const auto& c) -> const std::optional<CellStyle>& { return c.style; },
+                      cell);
+}
+
+// Whether a decimal text piece (optional "+", digits only) fits a signed 64-bit value.
+std::optional<int64_t> parse_date_int(std::string_view piece) {
+    if (!piece.empty() && piece.front() == '+') piece.remove_prefix(1);
+    if (piece.empty() || piece.front() < '0' || piece.front() > '9') return std::nullopt;
+    int64_t v = 0;
+    auto [end, ec] = std::from_chars(piece.data(), piece.data() + piece.size(), v);
+    if (ec != std::errc() || end != piece.data() + piece.size()) return std::nullopt;
+    return v;
+}
+
+// A decimal floating-point piece: optional sign, digits with an optional fraction and exponent.
+// Infinity and NaN spellings are not numbers here.
+std::optional<double> parse_time_num(std::string_view piece) {
+    std::string_view body = piece;
+    if (!body.empty() && (body.front() == '+' || body.front() == '-')) body.remove_prefix(1);
+    if (body.empty() || !((body.front() >= '0' && body.front() <= '9') || body.front() == '.')) {
+        return std::nullopt;
+    }
+    double v = 0;
+    auto [end, ec] =
+        std::from_chars(body.data(), body.data() + body.size(), v, std::chars_format::general);
+    if (ec != std::errc() || end != body.data() + body.size()) return std::nullopt;
+    return piece.front() == '-' ? -v : v;
+}
+
+// Appends a cell whose content is one number: <c r=".." s=".."><v>..</v></c>, in one append.
+void write_number_cell(std::string& out, std::string_view row_digits, uint32_t col,
+                       uint32_t style, double value) {
+    char buf[NUM_CHARS + 64];
+    char* p = buf;
+    std::memcpy(p, "<c r=\"", 6);
+    p += 6;
+    p = col_letters_chars(p, col);
+    std::memcpy(p, row_digits.data(), row_digits.size());
+    p += row_digits.size();
+    *p++ = '"';
+    if (style != 0) {
+        std::memcpy(p, " s=\"", 4);
+        p += 4;
+        p = uint_chars(p, style);
+        *p++ = '"';
+    }
+    std::memcpy(p, "><v>", 4);
+    p = num_chars(p + 4, value);
+    std::memcpy(p, "</v></c>", 8);
+    append_chars(out, buf, p + 8);
+}
+
+// Appends the opening of a cell (<c r=".." s=".."{type}) followed by `tail`, in one append.
+void write_cell_head(std::string& out, std::string_view row_digits, uint32_t col, uint32_t style,
+                     std::string_view type_attr, std::string_view tail) {
+    char buf[128];
+    char* p = buf;
+    std::memcpy(p, "<c r=\"", 6);
+    p += 6;
+    p = col_letters_chars(p, col);
+    std::memcpy(p, row_digits.data(), row_digits.size());
+    p += row_digits.size();
+    *p++ = '"';
+    if (style != 0) {
+        std::memcpy(p, " s=\"", 4);
+        p += 4;
+        p = uint_chars(p, style);
+        *p++ = '"';
+    }
+    std::memcpy(p, type_attr.data(), type_attr.size());
+    p += type_attr.size();
+    std::memcpy(p, tail.data(), tail.size());
+    append_chars(out, buf, p + tail.size());
+}
+
+// What a cell writes, once its kind and value are known.
+enum class Content { Number, Boolean, Text, Empty };
+
+struct CellPlan {
+    Content content = Content::Empty;
+    double number = 0;
+    bool flag = false;
+    std::string_view text;
+};
+
+// The row renderer's state for one call.
+class RowRenderer {
+public:
+    RowRenderer(std::string& out, const std::vector<Column>& columns, const Row& row,
+                uint32_t row_index, std::string_view locale, StyleTable& styles, ColCache& cache)
+        : out_(out), columns_(columns), locale_(locale), styles_(styles),
+          cache_(cache), total_(row.is_total.value_or(false)) {
+        row_len_ = static_cast<size_t>(uint_chars(row_digits_, uint64_t{row_index} + 1) - row_digits_);
+    }
+
+    std::string_view row_digits() const { return {row_digits_, row_len_}; }
+
+    Status cell(size_t i, const Cell& cell) {
+        const CellStyle* column_style =
+            i < columns_.size() && columns_[i].style ? &*columns_[i].style : nullptr;
+        const std::optional<CellStyle>& own = cell_style(cell);
+        CellPlan plan;
+        uint32_t style = 0;
+        if (!total_ && !own) {
+            ColCache::Slot& slot = cache_.slot(i);
+            if (slot.base != column_style) {
+                slot = ColCache::Slot{};
+                slot.base = column_style;
+            }
+            TESSARY_TRY(cached_style(slot, column_style, cell, plan, style));
+        } else {
+            TESSARY_TRY(merged_style(column_style, own, cell, plan, style));
+        }
+        write(static_cast<uint32_t>(i), style, plan);
+        return Ok{};
+    }
+
+private:
+    // The style index of `key` under the column's style (an empty one when the column has none).
+    Result<uint32_t> column_index(const CellStyle* column_style, const NumFmtKey& key) {
+        if (column_style == nullptr || is_empty_style(*column_style)) {
+            return styles_.intern_plain(key);
+        }
+        return styles_.intern_record(*column_style, key);
+    }
+
+    // Cached lookup of a built-in format's index in one of the slot's fixed places.
+    Status builtin_index(uint32_t& place, const CellStyle* column_style, uint32_t id,
+                         uint32_t& style) {
+        if (place == ColCache::Slot::NONE) {
+            Result<uint32_t> r = column_index(column_style, NumFmtKey::builtin(id));
+            if (!r.ok()) return std::move(r.error());
+            place = r.value();
+        }
+        style = place;
+        return Ok{};
+    }
+
+    // A cell that takes its column's style unchanged: the index comes from the column's slot, and
+    // on a miss from interning the column's style (or the plain-format map) with the cell's key.
+    Status cached_style(ColCache::Slot& slot, const CellStyle* column_style, const Cell& cell,
+                        CellPlan& plan, uint32_t& style) {
+        switch (cell.index()) {
+            case 1: {
+                const NumberCell& c = std::get<1>(cell);
+                plan = {Content::Number, c.value, false, {}};
+                if (slot.entry && slot.entry->kind == ColEntry::Kind::Number &&
+                    same_number_format(slot.entry->number, c.format)) {
+                    style = slot.entry->style;
+                    return Ok{};
+                }
+                Result<uint32_t> r =
+                    column_index(column_style, c.format ? number(*c.format) : NumFmtKey());
+                if (!r.ok()) return std::move(r.error());
+                style = r.value();
+                slot.entry = ColEntry{ColEntry::Kind::Number, c.format, std::nullopt, std::nullopt,
+                                      style};
+                return Ok{};
+            }
+            case 2: {
+                const CurrencyCell& c = std::get<2>(cell);
+                plan = {Content::Number, currency_amount(c), false, {}};
+                if (slot.entry && slot.entry->kind == ColEntry::Kind::Currency &&
+                    same_currency_format(*slot.entry->currency, c.currency)) {
+                    style = slot.entry->style;
+                    return Ok{};
+                }
+                Result<uint32_t> r = column_index(column_style, currency(c.currency, locale_));
+                if (!r.ok()) return std::move(r.error());
+                style = r.value();
+                slot.entry = ColEntry{ColEntry::Kind::Currency, std::nullopt, c.currency,
+                                      std::nullopt, style};
+                return Ok{};
+            }
+            case 3: {
+                const PercentCell& c = std::get<3>(cell);
+                plan = {Content::Number, c.value, false, {}};
+                if (slot.entry && slot.entry->kind == ColEntry::Kind::Percent &&
+                    slot.entry->decimals == c.decimals) {
+                    style = slot.entry->style;
+                    return Ok{};
+                }
+                Result<uint32_t> r = column_index(column_style, percent(c.decimals.value_or(2)));
+                if (!r.ok()) return std::move(r.error());
+                style = r.value();
+                slot.entry = ColEntry{ColEntry::Kind::Percent, std::nullopt, std::nullopt,
+                                      c.decimals, style};
+                return Ok{};
+            }
+            case 4: {
+                const DateCell& c = std::get<4>(cell);
+                if (!date_plan(c, plan)) {
+                    return builtin_index(slot.general, column_style, GENERAL_NUMFMT_ID, style);
+                }
+                if (c.format && c.format->raw) {
+                    if (!slot.date_raw || *slot.date_raw != *c.format->raw) {
+                        Result<uint32_t> r =
+                            column_index(column_style, NumFmtKey::custom(*c.format->raw));
+                        if (!r.ok()) return std::move(r.error());
+                        slot.date_raw = *c.format->raw;
+                        slot.date_raw_style = r.value();
+                    }
+                    style = slot.date_raw_style;
+                    return Ok{};
+                }
+                switch (c.format ? c.format->kind.value_or(DateKind::Date) : DateKind::Date) {
+                    case DateKind::Date:
+                        return builtin_index(slot.date14, column_style, DATE_NUMFMT_ID, style);
+                    case DateKind::Datetime:
+                        return builtin_index(slot.date22, column_style, DATETIME_NUMFMT_ID, style);
+                    case DateKind::MonthYear:
+                        return builtin_index(slot.date17, column_style, MONTH_YEAR_NUMFMT_ID,
+                                             style);
+                }
+                return Ok{};
+            }
+            default:
+                other_plan(cell, plan);
+                return builtin_index(slot.general, column_style, GENERAL_NUMFMT_ID, style);
+        }
+    }
+
+    // A cell of a total row or with a style of its own: the column style, then the total-row
+    // style, then the cell's style, interned with the cell's key.
+    Status merged_style(const CellStyle* column_style, const std::optional<CellStyle>& own,
+                        const Cell& cell, CellPlan& plan, uint32_t& style) {
+        NumFmtKey key;
+        switch (cell.index()) {
+            case 1: {
+                const NumberCell& c = std::get<1>(cell);
+                plan = {Content::Number, c.value, false, {}};
+                if (c.format) key = number(*c.format);
+                break;
+            }
+            case 2: {
+                const CurrencyCell& c = std::get<2>(cell);
+                plan = {Content::Number, currency_amount(c), false, {}};
+                key = currency(c.currency, locale_);
+                break;
+            }
+            case 3: {
+                const PercentCell& c = std::get<3>(cell);
+                plan = {Content::Number, c.value, false, {}};
+                key = percent(c.decimals.value_or(2));
+                break;
+            }
+            case 4: {
+                const DateCell& c = std::get<4>(cell);
+                if (date_plan(c, plan)) key = date_key(c.format);
+                break;
+            }
+            default:
+                other_plan(cell, plan);
+                break;
+        }
+        const CellStyle* effective = own ? &*own : nullptr;
+        CellStyle merged;
+        if (total_ || (column_style != nullptr && own)) {
+            if (column_style != nullptr) merged = *column_style;
+            if (total_) {
+                CellStyle total_style;
+                total_style.font = Font{};
+                total_style.font->bold = true;
+                total_style.border = Border{};
+                total_style.border->top = BorderEdge{BorderStyle::Thin, std::nullopt};
+                overlay(merged, total_style);
+            }
+            if (own) overlay(merged, *own);
+            effective = &merged;
+        }
+        if (is_empty_style(*effective)) {
+            style = styles_.intern_plain(key);
+            return Ok{};
+        }
+        Result<uint32_t> r = styles_.intern_record(*effective, key);
+        if (!r.ok()) return std::move(r.error());
+        style = r.value();
+        return Ok{};
+    }
+
+    // A date cell's content: its serial, or its text when the text is not a date.
+    static bool date_plan(const DateCell& c, CellPlan& plan) {
+        if (const double* serial = std::get_if<double>(&c.value)) {
+            plan = {Content::Number, *serial, false, {}};
+            return true;
+        }
+        const std::string& text = std::get<std::string>(c.value);
+        if (std::optional<double> serial = date_serial(text)) {
+            plan = {Content::Number, *serial, false, {}};
+            return true;
+        }
+        plan = {Content::Text, 0, false, text};
+        return false;
+    }
+
+    // Strings, booleans and blanks, which all take the general format.
+    static void other_plan(const Cell& cell, CellPlan& plan) {
+        if (const StringCell* s = std::get_if<StringCell>(&cell)) {
+            plan = {Content::Text, 0, false, s->value};
+        } else if (const BooleanCell* b = std::get_if<BooleanCell>(&cell)) {
+            plan = {Content::Boolean, 0, b->value, {}};
+        } else {
+            plan = {Content::Empty, 0, false, {}};
+        }
+    }
+
+    void write(uint32_t col, uint32_t style, const CellPlan& plan) {
+        switch (plan.content) {
+            case Content::Number:
+                write_number_cell(out_, row_digits(), col, style, plan.number);
+                return;
+            case Content::Boolean:
+                write_cell_head(out_, row_digits(), col, style, TYPE_BOOLEAN,
+                                plan.flag ? "><v>1</v></c>" : "><v>0</v></c>");
+                return;
+            case Content::Text:
+                write_cell_head(out_, row_digits(), col, style, TYPE_INLINE_STRING,
+                                INLINE_STRING_OPEN);
+                escape_cell_text_into(out_, plan.text);
+                out_ += INLINE_STRING_CLOSE;
+                return;
+            case Content::Empty:
+                write_cell_head(out_, row_digits(), col, style, {}, "/>");
+                return;
+        }
+    }
+
+    std::string& out_;
+    const std::vector<Column>& columns_;
+    std::string_view locale_;
+    StyleTable& styles_;
+    ColCache& cache_;
+    bool total_;
+    char row_digits_[20];
+    size_t row_len_ = 0;
+};
+
+}  // namespace
+
+// row: the row number, its optional height and outline level, then its cells in column order.
+Status row_xml(std::string& out, const std::vector<Column>& columns, const Row& row,
+               uint32_t row_index, std::string_view locale, StyleTable& styles, Diagnostics& lints,
+               ColCache& cache) {
+    const size_t out_size = out.size();
+    const size_t lint_count = lints.lints().size();
+    RowRenderer renderer(out, columns, row, row_index, locale, styles, cache);
+    out += "<row r=\"";
+    out += renderer.row_digits();
+    out += '"';
+    if (row.height) {
+        out += " ht=\"";
+        push_num(out, *row.height);
+        out += "\" customHeight=\"1\"";
+    }
+    if (row.outline_level) {
+        uint32_t level = clamp_outline(*row.outline_level, lints);
+        if (level != 0) {
+            out += " outlineLevel=\"";
+            push_uint(out, level);
+            out += '"';
+        }
+    }
+    out += '>';
+    if (!row.cells.empty()) cache.slot(row.cells.size() - 1);
+    for (size_t i = 0; i < row.cells.size(); ++i) {
+        Status s = renderer.cell(i, row.cells[i]);
+        if (!s.ok()) {
+            out.resize(out_size);
+            std::vector<Lint>& list = lints.lints();
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(lint_count), list.end());
+            return std::move(s.error());
+        }
+    }
+    out += "</row>";
+    return Ok{};
+}
+
+std::optional<double> date_serial(std::string_view text) {
+    size_t t = text.find('T');
+    std::string_view date = text.substr(0, t);
+    size_t d1 = date.find('-');
+    if (d1 == std::string_view::npos) return std::nullopt;
+    size_t d2 = date.find('-', d1 + 1);
+    if (d2 == std::string_view::npos || date.find('-', d2 + 1) != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::optional<int64_t> year = parse_date_int(date.substr(0, d1));
+    std::optional<int64_t> month = parse_date_int(date.substr(d1 + 1, d2 - d1 - 1));
+    std::optional<int64_t> day = parse_date_int(date.substr(d2 + 1));
+    if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1 || *day > 31) {
+        return std::nullopt;
+    }
+    // Days from 1899-12-30 in the proleptic Gregorian calendar, counted from a year starting in
+    // March so that a leap day falls at the end. 128-bit arithmetic holds every 64-bit year.
+    using Wide = __int128;
+    Wide y = Wide{*year} - (*month <= 2 ? 1 : 0);
+    Wide mp = *month >= 3 ? *month - 3 : *month + 9;
+    Wide era = (y >= 0 ? y : y - 399) / 400;
+    Wide yoe = y - era * 400;
+    Wide days = era * 146097 + 365 * yoe + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 + *day - 693900;
+    double serial = static_cast<double>(days);
+    if (t != std::string_view::npos) {
+        std::string_view time = text.substr(t + 1);
+        size_t c1 = time.find(':');
+        if (c1 == std::string_view::npos) return std::nullopt;
+        size_t c2 = time.find(':', c1 + 1);
+        if (c2 != std::string_view::npos && time.find(':', c2 + 1) != std::string_view::npos) {
+            return std::nullopt;
+        }
+        std::optional<double> hours = parse_time_num(time.substr(0, c1));
+        std::optional<double> minutes =
+            parse_time_num(c2 == std::string_view::npos ? time.substr(c1 + 1)
+                                                        : time.substr(c1 + 1, c2 - c1 - 1));
+        std::optional<double> seconds =
+            c2 == std::string_view::npos ? std::optional<double>(0.0)
+                                         : parse_time_num(time.substr(c2 + 1));
+        if (!hours || !minutes || !seconds) return std::nullopt;
+        serial += (*hours * 3600 + *minutes * 60 + *seconds) / 86400;
+    }
+    if (!std::isfinite(serial)) return std::nullopt;
+    return serial;
 }
 
 }  // namespace tessary

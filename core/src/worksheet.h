@@ -78,13 +78,16 @@ struct ColEntry {
 // Per-sheet memory of the row renderer: for each column, the style indexes already found for cells
 // that take their column's style unchanged (no cell style, not a total row). The cache only saves
 // work: every index it holds is what interning the column's style with the cell's number format
-// gives. One cache belongs to one sheet and that sheet's column list; start a fresh one per sheet.
+// gives. One cache belongs to one sheet and that sheet's column list; start a fresh one per sheet
+// (a slot met with another column's style object starts over).
 class ColCache {
 public:
     // A column's slot: the numeric entry plus the indexes of the built-in formats 0 (general: text,
     // booleans, blanks), 14, 17 and 22 (dates), and of the last custom date code.
     struct Slot {
         static constexpr uint32_t NONE = UINT32_MAX;
+        // The column style the indexes below were found for; another one empties the slot.
+        const CellStyle* base = nullptr;
         std::optional<ColEntry> entry;
         uint32_t general = NONE;
         uint32_t date14 = NONE;
