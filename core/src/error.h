@@ -81,7 +81,8 @@ public:
 };
 
 // Appends `text` (UTF-8) as a double-quoted message value: backslash before a quotation mark or a
-// backslash, \t \r \n \0 for those controls, \u{hex} for the other control characters.
+// backslash, \t \r \n \0 for those controls, \u{hex} for the other control characters (C0, DEL,
+// C1) and for the invisible format characters and non-characters.
 void quote_into(std::string& out, std::string_view text);
 
 }  // namespace tessary
