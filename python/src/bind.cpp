@@ -215,6 +215,37 @@ bool opt_str_arg(const char* param, PyObject* obj, std::optional<std::string>* o
     return true;
 }
 
+bool opt_str_arg(const char* param, PyObject* obj, std::optional<std::string_view>* out) {
+    if (obj == nullptr || obj == Py_None) {
+        out->reset();
+        return true;
+    }
+    if (!PyUnicode_Check(obj)) return raise_cannot_convert(obj, "PyString", arg_prefix(param));
+    if (g_utf8_and_size != nullptr) {
+        Py_ssize_t size = 0;
+        const char* data = g_utf8_and_size(obj, &size);
+        if (data == nullptr) return false;
+        *out = std::string_view(data, static_cast<std::size_t>(size));
+        return true;
+    }
+    constexpr unsigned PARKED = 64;
+    thread_local PyObject* parked[PARKED] = {};
+    thread_local unsigned next = 0;
+    PyObject* bytes = PyUnicode_AsUTF8String(obj);
+    if (bytes == nullptr) return false;
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes, &data, &size) < 0) {
+        Py_DECREF(bytes);
+        return false;
+    }
+    Py_XDECREF(parked[next]);
+    parked[next] = bytes;
+    next = (next + 1) % PARKED;
+    *out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
 bool bytes_arg(const char* param, PyObject* obj, std::string_view* out) {
     if (!PyBytes_Check(obj)) return raise_cannot_convert(obj, "PyBytes", arg_prefix(param));
     char* data = nullptr;

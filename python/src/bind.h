@@ -74,6 +74,10 @@ bool str_arg(const char* param, PyObject* obj, Utf8* out);
 
 // NULL or None: absent. A str or subclass: its text.
 bool opt_str_arg(const char* param, PyObject* obj, std::optional<std::string>* out);
+// The same as a view, valid while `obj` is alive and for the rest of the current call (on
+// interpreters without a direct accessor the encoded bytes are parked in a small per-thread ring
+// that is recycled only after many more conversions). Prefer the Utf8 holder where one fits.
+bool opt_str_arg(const char* param, PyObject* obj, std::optional<std::string_view>* out);
 
 // A bytes or subclass (bytearray and memoryview refused); the view borrows from `obj`.
 bool bytes_arg(const char* param, PyObject* obj, std::string_view* out);
