@@ -466,8 +466,10 @@ void write_cell_head(std::string& out, std::string_view row_digits, uint32_t col
         p = uint_chars(p, style);
         *p++ = '"';
     }
-    std::memcpy(p, type_attr.data(), type_attr.size());
-    p += type_attr.size();
+    if (!type_attr.empty()) {
+        std::memcpy(p, type_attr.data(), type_attr.size());
+        p += type_attr.size();
+    }
     std::memcpy(p, tail.data(), tail.size());
     append_chars(out, buf, p + tail.size());
 }
