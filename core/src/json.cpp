@@ -252,6 +252,22 @@ bool Reader::parse_str(std::string_view& out) {
     bool bad_utf8 = false;
     for (;;) {
         while (i_ < n_) {
+            // Eight bytes at a time while none is a quote, a backslash, a control or non-ASCII.
+            while (n_ - i_ >= 8) {
+                uint64_t w;
+                std::memcpy(&w, p_ + i_, 8);
+                constexpr uint64_t ONES = 0x0101010101010101u, HIGH = 0x8080808080808080u;
+                const uint64_t quote = w ^ (ONES * '"');
+                const uint64_t slash = w ^ (ONES * '\\');
+                const uint64_t stop = (w & HIGH) | ((w - ONES * 0x20) & ~w & HIGH) |
+                                      ((quote - ONES) & ~quote & HIGH) | ((slash - ONES) & ~slash & HIGH);
+                if (stop != 0) {
+                    i_ += static_cast<size_t>(__builtin_ctzll(stop)) / 8;
+                    break;
+                }
+                i_ += 8;
+            }
+            if (i_ >= n_) break;
             const unsigned char c = static_cast<unsigned char>(p_[i_]);
             if (c == '"' || c == '\\' || c < 0x20) break;
             if (c < 0x80) {

@@ -149,7 +149,7 @@ public:
     bool read_cell(Cell& cell);
 
     // The buffered form of a cell: its keys and values in order ("type" among them or not).
-    bool read_cell_variant(size_t tag, json::Object& fields, Cell& cell);
+    bool read_cell_variant(size_t tag, std::span<std::pair<std::string, Value>> fields, Cell& cell);
 
 private:
     Value* cur_;
@@ -230,8 +230,22 @@ public:
     bool read_cell(Cell& cell);
 
 private:
+    // The next entry of the cell buffer, its value emptied but its storage kept.
+    Value& buffer_slot(std::string_view key) {
+        if (used_ == buffer_.size()) buffer_.emplace_back();
+        auto& slot = buffer_[used_++];
+        slot.first.assign(key);
+        Value& v = slot.second;
+        v.kind = Kind::Null;
+        v.s.clear();
+        v.arr.clear();
+        v.obj.clear();
+        return v;
+    }
+
     json::Reader& r_;
-    json::Object buffer_;  // the cell being read, reused from cell to cell
+    json::Object buffer_;  // the entries of the cell being read, reused from cell to cell
+    size_t used_ = 0;
 };
 
 // ---- Field kinds ----
@@ -481,14 +495,16 @@ bool read_column(S& s, Column& c) {
     });
 }
 
+// Rows of a sheet are usually equally wide: the cell list starts with the previous row's width.
 template <class S>
-bool read_row(S& s, Row& row) {
+bool read_row(S& s, Row& row, size_t width_hint = 0) {
     bool seen[4] = {};
     return record(
         s, "struct Row", ROW_FIELDS, seen,
         [&](size_t k) {
             switch (k) {
                 case 0:
+                    row.cells.reserve(width_hint);
                     return s.read_seq("a sequence", [&] {
                         row.cells.emplace_back();
                         return s.read_cell(row.cells.back());
@@ -516,8 +532,9 @@ bool read_sheet(S& s, Sheet& sheet) {
                     });
                 case 2:
                     return s.read_seq("a sequence", [&] {
+                        const size_t hint = sheet.rows.empty() ? 0 : sheet.rows.back().cells.size();
                         sheet.rows.emplace_back();
-                        return read_row(s, sheet.rows.back());
+                        return read_row(s, sheet.rows.back(), hint);
                     });
                 case 3:
                     return s.read_seq("a sequence", [&] {
@@ -555,7 +572,7 @@ bool read_workbook(S& s, Workbook& book) {
 // The fields of a cell variant from its buffered form: unknown keys (the tag among them) are
 // skipped, a known key twice is a duplicate, then the required value.
 template <size_t N, class F>
-bool variant_fields(ValueSource& s, json::Object& fields, Value*& cur,
+bool variant_fields(ValueSource& s, std::span<std::pair<std::string, Value>> fields, Value*& cur,
                     const std::string_view (&names)[N], bool value_required, F&& read_field) {
     bool seen[N] = {};
     for (auto& entry : fields) {
@@ -571,7 +588,8 @@ bool variant_fields(ValueSource& s, json::Object& fields, Value*& cur,
     return true;
 }
 
-bool ValueSource::read_cell_variant(size_t tag, json::Object& fields, Cell& cell) {
+bool ValueSource::read_cell_variant(size_t tag, std::span<std::pair<std::string, Value>> fields,
+                                    Cell& cell) {
     switch (tag) {
         case 0: {
             StringCell& c = cell.emplace<StringCell>();
@@ -676,7 +694,7 @@ bool TextSource::read_cell(Cell& cell) {
     if (c < 0) return r_.peek_error("EOF while parsing a value");
     if (c != '{') return r_.invalid_type("internally tagged enum Cell");
     if (!r_.begin_map("internally tagged enum Cell")) return false;
-    buffer_.clear();
+    used_ = 0;
     bool have_tag = false;
     size_t tag = 0;
     bool first = true;
@@ -707,8 +725,8 @@ bool TextSource::read_cell(Cell& cell) {
             have_tag = true;
             continue;
         }
-        buffer_.emplace_back(std::string(key), Value{});
-        if (!r_.colon() || !r_.read_any(buffer_.back().second)) {
+        Value& slot = buffer_slot(key);
+        if (!r_.colon() || !r_.read_any(slot)) {
             ok = false;
             break;
         }
@@ -718,7 +736,8 @@ bool TextSource::read_cell(Cell& cell) {
     // The variant is read from the buffered form by the value rules; its errors take the
     // position of the enclosing list.
     ValueSource values(nullptr);
-    if (!values.read_cell_variant(tag, buffer_, cell)) return r_.custom(values.take_error());
+    if (!values.read_cell_variant(tag, std::span(buffer_.data(), used_), cell))
+        return r_.custom(values.take_error());
     return true;
 }
 
@@ -745,8 +764,9 @@ Result<std::vector<Row>> rows_from_json_str(std::string_view text) {
     TextSource s(reader);
     std::vector<Row> rows;
     const bool ok = s.read_seq("a sequence", [&] {
+        const size_t hint = rows.empty() ? 0 : rows.back().cells.size();
         rows.emplace_back();
-        return read_row(s, rows.back());
+        return read_row(s, rows.back(), hint);
     });
     if (!ok || !reader.end()) return reader.take_error(true);
     return rows;

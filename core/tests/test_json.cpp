@@ -184,6 +184,35 @@ TEST(Parse, StringsAndObjects) {
     EXPECT_EQ(v.obj[1].second.arr[1].i, -2);
 }
 
+// The string scanner reads eight bytes at a time: a byte that needs attention is found at every
+// offset of every block.
+TEST(Parse, StringBytesAtEveryOffset) {
+    for (size_t len = 1; len < 26; ++len) {
+        for (size_t at = 0; at < len; ++at) {
+            std::string plain(len, 'a');
+            std::string ctrl = plain, esc = plain, utf = plain, bad = plain;
+            ctrl[at] = '\x1f';
+            expect_error(parse("\"" + ctrl + "\""), ErrorCode::InvalidJson,
+                         "control character (\\u0000-\\u001F) found while parsing a string at line 1 column " +
+                             std::to_string(at + 2));
+            esc.replace(at, 1, "\\n");
+            Result<Value> e = parse("\"" + esc + "\"");
+            ASSERT_TRUE(e.ok());
+            EXPECT_EQ(e.value().s, plain.substr(0, at) + "\n" + plain.substr(at + 1));
+            utf.replace(at, 1, "\xc3\xa9");
+            Result<Value> u = parse("\"" + utf + "\"");
+            ASSERT_TRUE(u.ok());
+            EXPECT_EQ(u.value().s, utf);
+            bad[at] = '\x80';
+            expect_error(parse("\"" + bad + "\""), ErrorCode::InvalidJson,
+                         "invalid unicode code point at line 1 column " + std::to_string(len + 2));
+            Result<Value> quoted = parse("[\"" + plain.substr(0, at) + "\",1]");
+            ASSERT_TRUE(quoted.ok());
+            EXPECT_EQ(quoted.value().arr[0].s, plain.substr(0, at));
+        }
+    }
+}
+
 struct PrintCase {
     double in;
     std::string_view want;
