@@ -235,8 +235,13 @@ const CellCase CELLS[] = {
      "<c t=\"n\"><v>-1.5E3</v></c><c t=\"zz\"><v>+7</v></c><c><v>1e400</v></c><c><v>-INF</v></c>"
      "<c><v>nan</v></c><c><v>nan(1)</v></c><c><v>0x10</v></c><c><v>.5</v></c><c><v>+-1</v></c></row>",
      "[[\" 1\",\"2024-01-31\",\"#N/A\",-1500.0,7.0,null,null,null,\"nan(1)\",\"0x10\",0.5,\"+-1\"]]"},
-    {"<row><c t=\"str\"><f>A1</f><v>x_x000D_y</v></c><c t=\"str\"><v></v></c><c t=\"e\"><v>_x0041_</v></c></row>",
-     "[[\"x\\ry\",null,\"_x0041_\"]]"},
+    {"<row><c t=\"str\"><f>A1</f><v>x_x000D_y</v></c><c t=\"e\"><v>_x0041_</v></c></row>",
+     "[[\"x\\ry\",\"_x0041_\"]]"},
+    // an empty string stays a string; a text cell without any text is blank
+    {"<row><c t=\"str\"><v></v></c><c t=\"inlineStr\"><is><t xml:space=\"preserve\"></t></is></c>"
+     "<c t=\"inlineStr\"><is><t/></is></c><c t=\"inlineStr\"><is></is></c><c t=\"inlineStr\"/>"
+     "<c t=\"str\"><f>A1</f></c><c t=\"e\"><v></v></c><c><v></v></c></row>",
+     "[[\"\",\"\",\"\",null,null,null,null,null]]"},
     {"<row><c t=\"inlineStr\"><is><r><t>ab</t></r><r><t xml:space=\"preserve\"> cd</t></r></is></c></row>",
      "[[\"ab cd\"]]"},
     {"<row><c t=\"inlineStr\"><is><t>\xe6\x9d\xb1</t><rPh sb=\"0\" eb=\"1\"><t>\xe3\x83\x88</t></rPh></is></c></row>",

@@ -452,9 +452,11 @@ private:
             start_cell(tag);
         } else if (name == "v") {
             in_v_ = !tag.self_closing;
+            has_text_ = true;
             buf_.clear();
         } else if (name == "t") {
             in_t_ = !tag.self_closing;
+            has_text_ = true;
         } else if (name == "row") {
             sheet_.drop_open_row();
             // Applications leave empty rows out; "r" (1-based) puts the row back in its place.
@@ -492,6 +494,7 @@ private:
         in_v_ = false;
         in_t_ = false;
         in_rph_ = false;
+        has_text_ = false;
         if (tag.self_closing) end_cell();
     }
 
@@ -516,7 +519,8 @@ private:
                 sheet_.push_cell(CellValue::boolean(buf_ == "1"));
                 break;
             case Kind::Text:
-                if (buf_.empty()) {
+                // An empty "v" or "t" element is an empty string, not a blank cell.
+                if (buf_.empty() && !has_text_) {
                     sheet_.push_cell(CellValue::empty());
                 } else {
                     scratch_.clear();
@@ -560,6 +564,7 @@ private:
     bool in_v_ = false;
     bool in_t_ = false;
     bool in_rph_ = false;
+    bool has_text_ = false;  // the cell has a "v" or "t" element
 };
 
 // The member a relationship target names: "/a/b" is "a/b", anything else lies under "xl/".
