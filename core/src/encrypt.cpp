@@ -295,8 +295,14 @@ std::string password_hash(std::string_view password, std::string_view salt) {
 }
 
 Result<std::string> encrypt(std::string_view package, std::string_view password) {
+    return encrypt_with_source(package, password, RAND_bytes);
+}
+
+Result<std::string> encrypt_with_source(std::string_view package, std::string_view password,
+                                        RandomSource source) {
     unsigned char random[ENCRYPT_RANDOM_SIZE];
-    if (RAND_bytes(random, sizeof random) != 1)
+    ERR_clear_error();  // so that the text below is the source's own
+    if (source(random, sizeof random) != 1)
         return TessaryError{ErrorCode::Encryption, "rng: " + crypto_error_text()};
     Result<std::string> out = encrypt_with_random(package, password, view(random, sizeof random));
     OPENSSL_cleanse(random, sizeof random);

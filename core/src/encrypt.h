@@ -20,6 +20,14 @@ constexpr size_t SEGMENT_SIZE = 4096;
 // The compound-file bytes of the encrypted package, or an Encryption error.
 Result<std::string> encrypt(std::string_view package, std::string_view password);
 
+// A secure random source in the shape of libcrypto's RAND_bytes: 1 on success, anything else on
+// failure with the reason queued in libcrypto's error queue.
+using RandomSource = int (*)(unsigned char* out, int size);
+
+// encrypt drawing its 144 bytes from `source`; a failure is Encryption "rng: {libcrypto's text}".
+Result<std::string> encrypt_with_source(std::string_view package, std::string_view password,
+                                        RandomSource source);
+
 // encrypt with the given 144 random bytes instead of fresh ones, so that the output is fixed.
 // Anything but 144 bytes is Encryption "rng: expected 144 random bytes".
 Result<std::string> encrypt_with_random(std::string_view package, std::string_view password,

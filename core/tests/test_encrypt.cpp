@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/err.h>
 #include <openssl/hmac.h>
+#include <openssl/rand.h>
 
 #include <string>
 #include <vector>
@@ -277,6 +279,32 @@ TEST(Encrypt, FixedRandomGivesFixedBytesAndFreshRandomDiffers) {
 TEST(Encrypt, RandomOfTheWrongSize) {
     expect_error(encrypt_with_random("x", "pw", std::string(143, 'r')), ErrorCode::Encryption,
                  "rng: expected 144 random bytes");
+}
+
+int starved_source(unsigned char*, int) {
+    ERR_raise(ERR_LIB_RAND, RAND_R_ERROR_RETRIEVING_ENTROPY);
+    return 0;
+}
+int silent_source(unsigned char*, int) { return 0; }
+
+TEST(Encrypt, FailingRandomSource) {
+    ERR_raise(ERR_LIB_RAND, RAND_R_PRNG_NOT_SEEDED);  // a stale error is not the source's
+    Result<std::string> r = encrypt_with_source("PK", "pw", starved_source);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(code_name(r.error().code), "Encryption");
+    EXPECT_EQ(r.error().message.rfind("rng: error:", 0), 0u) << r.error().message;
+    EXPECT_NE(r.error().message.find("error retrieving entropy"), std::string::npos) << r.error().message;
+    expect_error(encrypt_with_source("PK", "pw", silent_source), ErrorCode::Encryption,
+                 "rng: libcrypto reported no error text");
+    EXPECT_EQ(ERR_peek_error(), 0u) << "the error queue is left empty";
+}
+
+TEST(Encrypt, PackageTooLargeForAVersion3Stream) {
+    // The layout fails before any byte of the package is read, so a view of 2 GiB suffices.
+    const std::string small = "PK";
+    const std::string_view huge(small.data(), size_t{1} << 31);
+    expect_error(encrypt_with_random(huge, "pw", pattern(ENCRYPT_RANDOM_SIZE, 8)), ErrorCode::Encryption,
+                 "cfb: stream larger than 2 GiB");
 }
 
 TEST(PasswordHash, SpinsOverUtf16) {
