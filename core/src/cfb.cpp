@@ -3,7 +3,6 @@
 #include "cfb.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 namespace tessary {
@@ -199,7 +198,7 @@ Result<std::string> CfbWriter::finish() {
     for (Entry& e : entries_) {
         if (e.type != TYPE_STREAM || e.size == 0) continue;
         if (e.size >= CFB_MINI_STREAM_CUTOFF) {
-            e.start = static_cast<uint32_t>(std::min<uint64_t>(next, MAX_REG_SECT));
+            e.start = static_cast<uint32_t>(next);  // checked against MAX_REG_SECT below
             next += ceil_div(e.size, CFB_SECTOR_SIZE);
         } else {
             e.start = static_cast<uint32_t>(mini_sectors);

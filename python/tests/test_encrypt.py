@@ -40,7 +40,8 @@ def decrypt(data, password):
 
 
 def streams(data):
-    ole = olefile.OleFileIO(io.BytesIO(data))
+    # olefile raises on anything it finds even potentially wrong in the structure.
+    ole = olefile.OleFileIO(io.BytesIO(data), raise_defects=olefile.DEFECT_POTENTIAL)
     try:
         return {"/".join(p): ole.openstream(p).read() for p in ole.listdir(streams=True, storages=False)}, \
             sorted("/".join(p) for p in ole.listdir(streams=False, storages=True))
