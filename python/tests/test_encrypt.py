@@ -78,10 +78,25 @@ def test_a_wrong_password_fails_the_verifier(password, wrong):
         office.load_key(password=wrong, verify_password=True)
 
 
-@pytest.mark.parametrize("opts", [None, {}, {"password": ""}, {"password": None}])
+@pytest.mark.parametrize("opts", [None, {}, {"password": ""}, {"meta": {"title": "t"}}])
 def test_no_password_writes_the_plain_package(opts):
     data = tessary.write(workbook(), opts) if opts is not None else tessary.write(workbook())
     assert data[:4] == b"PK\x03\x04"
+
+
+@pytest.mark.skipif(not hasattr(tessary, "create_writer"), reason="the streaming writer is not built yet")
+def test_streaming_writer_encrypts_its_package():
+    def finished(opts):
+        w = tessary.create_writer(opts)
+        w.start_sheet({"name": "Data"})
+        for r in range(3):
+            w.write_row({"cells": [{"type": "string", "value": "row %d" % r}]})
+        w.end_sheet()
+        return w.finish()[0]
+
+    data = finished({"password": "stream pw"})
+    assert data[:8] == b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"
+    assert decrypt(data, "stream pw") == finished(None)
 
 
 def test_fixed_bytes_of_the_container():
