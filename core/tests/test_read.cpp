@@ -546,5 +546,25 @@ TEST(Parse, NumberTexts) {
     EXPECT_TRUE(std::isnan(v));
 }
 
+TEST(Parse, NumberTextsAgreeWithStrtod) {
+    // Short decimals take a fast path; every length and point position is checked against libc.
+    uint64_t state = 12345;
+    auto next = [&state] { return state = state * 6364136223846793005u + 1442695040888963407u; };
+    for (int i = 0; i < 200000; ++i) {
+        int digits = 1 + static_cast<int>(next() >> 60) % 17;
+        std::string text = (next() >> 63) ? "-" : "";
+        int point = static_cast<int>(next() >> 59) % (digits + 2) - 1;  // -1: no point
+        for (int d = 0; d < digits; ++d) {
+            if (d == point) text += '.';
+            text += static_cast<char>('0' + (next() >> 58) % 10);
+        }
+        if (point == digits) text += '.';
+        double got = 0;
+        ASSERT_TRUE(parse_number(text, &got)) << text;
+        double want = std::strtod(text.c_str(), nullptr);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << text;
+    }
+}
+
 }  // namespace
 }  // namespace tessary::parse

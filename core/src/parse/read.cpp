@@ -155,7 +155,42 @@ void push_date_text(std::string& out, double serial) {
     out.append(buf, p);
 }
 
+namespace {
+
+// Plain decimals of at most 15 digits ("-12.5"): the digits as an integer below 2^53 divided by an
+// exact power of ten is correctly rounded, so this agrees with a full conversion. False for any
+// other form.
+bool parse_short_decimal(std::string_view s, double* out) {
+    static constexpr double POW10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::size_t i = s.size() != 0 && s[0] == '-' ? 1 : 0;
+    if (s.size() - i == 0 || s.size() - i > 16) return false;
+    uint64_t m = 0;
+    int digits = 0;
+    int frac = -1;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c >= '0' && c <= '9') {
+            m = m * 10 + static_cast<uint64_t>(c - '0');
+            ++digits;
+            if (frac >= 0) ++frac;
+        } else if (c == '.' && frac < 0) {
+            frac = 0;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 15) return false;
+    double v = static_cast<double>(m);
+    if (frac > 0) v /= POW10[frac];
+    *out = s[0] == '-' ? -v : v;
+    return true;
+}
+
+}  // namespace
+
 bool parse_number(std::string_view text, double* out) {
+    if (parse_short_decimal(text, out)) return true;
     std::string_view s = text;
     if (!s.empty() && s[0] == '+') {
         s.remove_prefix(1);
@@ -419,6 +454,7 @@ public:
     SheetReader(const Tables& t, ParsedSheet& sheet) : t_(t), sheet_(sheet) {}
 
     void run(std::string_view text) {
+        sheet_.reserve_cells(std::min<std::size_t>(text.size() / 24, std::size_t{1} << 26));
         Reader reader(text);
         Event ev;
         while (reader.next(ev)) {
@@ -426,70 +462,110 @@ public:
                 if ((in_v_ || in_t_) && !in_rph_) buf_ += ev.text.view();
                 continue;
             }
-            std::string_view name = local_name(ev.tag.name);
+            const Name name = classify(ev.tag.name);
             if (ev.kind == EventKind::Start) {
                 start(name, ev.tag);
-            } else if (name == "c") {
-                end_cell();
-            } else if (name == "v") {
-                in_v_ = false;
-            } else if (name == "t") {
-                in_t_ = false;
-            } else if (name == "row") {
-                sheet_.end_row();
-                ++rows_;
-            } else if (name == "rPh") {
-                in_rph_ = false;
+                continue;
+            }
+            switch (name) {
+                case Name::C: end_cell(); break;
+                case Name::V: in_v_ = false; break;
+                case Name::T: in_t_ = false; break;
+                case Name::Row:
+                    sheet_.end_row();
+                    ++rows_;
+                    break;
+                case Name::RPh: in_rph_ = false; break;
+                case Name::Other: break;
             }
         }
         sheet_.drop_open_row();
-        sheet_.shrink();
     }
 
 private:
-    void start(std::string_view name, const Tag& tag) {
-        if (name == "c") {
-            start_cell(tag);
-        } else if (name == "v") {
-            in_v_ = !tag.self_closing;
-            has_text_ = true;
-            buf_.clear();
-        } else if (name == "t") {
-            in_t_ = !tag.self_closing;
-            has_text_ = true;
-        } else if (name == "row") {
-            sheet_.drop_open_row();
-            // Applications leave empty rows out; "r" (1-based) puts the row back in its place.
-            if (tag.self_closing) return;
-            std::optional<std::string_view> r = tag.attr("r");
-            std::optional<uint64_t> n = r ? parse_unsigned<uint64_t>(*r) : std::nullopt;
-            if (n && *n <= MAX_ROWS) {
-                while (rows_ + 1 < *n) {
-                    sheet_.end_row();
-                    ++rows_;
-                }
+    // The elements a worksheet reader acts on, by local name (any prefix).
+    enum class Name : uint8_t { Other, Row, C, V, T, RPh };
+
+    static Name classify(std::string_view qname) {
+        std::string_view n = qname;
+        for (std::size_t i = qname.size(); i > 0; --i) {
+            if (qname[i - 1] == ':') {
+                n = qname.substr(i);
+                break;
             }
-        } else if (name == "rPh") {
-            in_rph_ = !tag.self_closing;
+        }
+        if (n.size() == 1) {
+            switch (n[0]) {
+                case 'c': return Name::C;
+                case 'v': return Name::V;
+                case 't': return Name::T;
+                default: return Name::Other;
+            }
+        }
+        if (n == "row") return Name::Row;
+        if (n == "rPh") return Name::RPh;
+        return Name::Other;
+    }
+
+    void start(Name name, const Tag& tag) {
+        switch (name) {
+            case Name::C:
+                start_cell(tag);
+                break;
+            case Name::V:
+                in_v_ = !tag.self_closing;
+                has_text_ = true;
+                buf_.clear();
+                break;
+            case Name::T:
+                in_t_ = !tag.self_closing;
+                has_text_ = true;
+                break;
+            case Name::Row: {
+                sheet_.drop_open_row();
+                // Applications leave empty rows out; "r" (1-based) puts the row back in its place.
+                if (tag.self_closing) return;
+                std::optional<std::string_view> r = tag.attr("r");
+                std::optional<uint64_t> n = r ? parse_unsigned<uint64_t>(*r) : std::nullopt;
+                if (n && *n <= MAX_ROWS) {
+                    while (rows_ + 1 < *n) {
+                        sheet_.end_row();
+                        ++rows_;
+                    }
+                }
+                break;
+            }
+            case Name::RPh:
+                in_rph_ = !tag.self_closing;
+                break;
+            case Name::Other:
+                break;
         }
     }
 
     void start_cell(const Tag& tag) {
+        // "t", "s" and "r" in one pass over the attributes; the first of a name counts.
+        std::optional<std::string_view> type, style, ref;
+        for (std::size_t i = 0; i < tag.attr_count(); ++i) {
+            const Attr& a = tag.attr_at(i);
+            if (a.name.size() != 1) continue;
+            std::optional<std::string_view>* slot = a.name[0] == 't'   ? &type
+                                                    : a.name[0] == 's' ? &style
+                                                    : a.name[0] == 'r' ? &ref
+                                                                       : nullptr;
+            if (slot != nullptr && !*slot) *slot = a.value.view();
+        }
         kind_ = Kind::Number;
-        if (std::optional<std::string_view> type = tag.attr("t")) {
+        if (type) {
             if (*type == "s") kind_ = Kind::Shared;
             else if (*type == "b") kind_ = Kind::Bool;
             else if (*type == "str" || *type == "inlineStr") kind_ = Kind::Text;
             else if (*type == "e") kind_ = Kind::Error;
         }
-        style_ = 0;
-        if (std::optional<std::string_view> s = tag.attr("s")) {
-            style_ = parse_unsigned<uint64_t>(*s).value_or(0);
-        }
+        style_ = style ? parse_unsigned<uint64_t>(*style).value_or(0) : 0;
         // A reference past XFD drops the cell; without one the cell follows the last.
-        std::optional<std::string_view> r = tag.attr("r");
-        col_ = r ? ref_column(*r) : sheet_.open_row_len();
-        open_ = !r || col_ < MAX_COLUMNS;
+        col_ = ref ? ref_column(*ref) : sheet_.open_row_len();
+        open_ = !ref || col_ < MAX_COLUMNS;
         buf_.clear();
         in_v_ = false;
         in_t_ = false;

@@ -70,7 +70,7 @@ public:
         return cells_.size() - (row_ends_.empty() ? 0 : row_ends_.back());
     }
     void set_shared(std::shared_ptr<const std::string> arena) { shared_ = std::move(arena); }
-    void shrink() { cells_.shrink_to_fit(); row_ends_.shrink_to_fit(); text_.shrink_to_fit(); }
+    void reserve_cells(std::size_t n) { cells_.reserve(n); }
 
 private:
     std::vector<CellValue> cells_;

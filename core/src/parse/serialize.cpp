@@ -115,6 +115,16 @@ void push_sheet_head(std::string& out, const ParsedSheet& sheet) {
     out += ",\"rows\":[";
 }
 
+// Integral values below 1e15 in magnitude: their decimal integer text, which is also their shortest
+// round-trip digits. False for any other value.
+bool push_small_integer(std::string& out, double v) {
+    if (!(v > -1e15 && v < 1e15) || v != static_cast<double>(static_cast<int64_t>(v))) return false;
+    char tmp[24];
+    auto r = std::to_chars(tmp, tmp + sizeof tmp, static_cast<int64_t>(v));
+    out.append(tmp, r.ptr);
+    return true;
+}
+
 }  // namespace
 
 void push_plain_number(std::string& out, double v) {
@@ -131,6 +141,7 @@ void push_plain_number(std::string& out, double v) {
         out += '0';
         return;
     }
+    if (push_small_integer(out, std::fabs(v))) return;
     Digits d;
     shortest_digits(v, d);
     push_positional(out, d, false);
@@ -144,6 +155,10 @@ void push_json_number(std::string& out, double v) {
     if (std::signbit(v)) out += '-';
     if (v == 0) {
         out += "0.0";
+        return;
+    }
+    if (push_small_integer(out, std::fabs(v))) {
+        out += ".0";
         return;
     }
     Digits d;
