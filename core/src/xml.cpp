@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace tessary {
 
@@ -85,15 +86,68 @@ bool opens_escape_run(std::string_view text, size_t i) {
     return j < text.size() && text[j] == '_';
 }
 
+constexpr uint64_t ONES = 0x0101010101010101ULL;
+constexpr uint64_t HIGHS = 0x8080808080808080ULL;
+
+// Whether any byte of `x` equals zero (the high bit of each such byte is set in the result; a
+// byte above one that matches may be flagged too, which only costs a byte-wise look).
+constexpr uint64_t zero_bytes(uint64_t x) { return (x - ONES) & ~x & HIGHS; }
+
+// Whether any of eight bytes may need work: a byte below 0x20, one of & ' (0x26, 0x27 once bit 0
+// is set), < > (0x3C, 0x3E once bit 1 is set), ", 0xEF, and '_' for cell text. Clean bytes that
+// are merely flagged are cleared by the byte-wise scan.
+template <bool CellText>
+[[gnu::always_inline]] inline bool may_need_work(uint64_t x) {
+    uint64_t hit = (x - 0x20 * ONES) & ~x & HIGHS;
+    hit |= zero_bytes((x | ONES) ^ (0x27 * ONES));
+    hit |= zero_bytes((x | 0x02 * ONES) ^ (0x3E * ONES));
+    hit |= zero_bytes(x ^ (0x22 * ONES));
+    hit |= zero_bytes(x ^ (0xEF * ONES));
+    if constexpr (CellText) hit |= zero_bytes(x ^ (0x5F * ONES));
+    return hit != 0;
+}
+
+// The index of the first byte in [i, end) that needs work, or `end`.
+template <bool CellText>
+size_t first_work(const char* data, size_t i, size_t end) {
+    for (; i < end; ++i) {
+        const uint8_t a = ACTIONS[static_cast<unsigned char>(data[i])];
+        if (a != Copy && (CellText || a != Underscore)) break;
+    }
+    return i;
+}
+
+// The index of the first byte at or after `i` that needs work, or `n`. Eight bytes are tested at
+// a time; the last, partial group is tested as the eight bytes that end the text (re-testing some
+// bytes is harmless), so a clean text of eight bytes or more takes no byte-wise loop at all.
+template <bool CellText>
+[[gnu::always_inline]] inline size_t skip_clean(const char* data, size_t i, size_t n) {
+    uint64_t x;
+    while (n - i >= 8) {
+        std::memcpy(&x, data + i, 8);
+        if (may_need_work<CellText>(x)) {
+            const size_t j = first_work<CellText>(data, i, i + 8);
+            if (j < i + 8) return j;
+        }
+        i += 8;
+    }
+    if (i == n) return n;
+    if (n >= 8) {
+        std::memcpy(&x, data + n - 8, 8);
+        if (!may_need_work<CellText>(x)) return n;
+    }
+    return first_work<CellText>(data, i, n);
+}
+
 template <bool CellText>
 void escape(std::string& out, std::string_view text) {
     const char* data = text.data();
+    const size_t n = text.size();
     size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
+    size_t i = skip_clean<CellText>(data, 0, n);
+    while (i < n) {
         const unsigned char c = static_cast<unsigned char>(data[i]);
-        const uint8_t a = ACTIONS[c];
-        if (a == Copy) continue;
-        switch (a) {
+        switch (ACTIONS[c]) {
             case Drop:
                 out.append(data + run, i - run);
                 run = i + 1;
@@ -117,9 +171,12 @@ void escape(std::string& out, std::string_view text) {
                     run = i + 1;
                 }
                 break;
+            default:
+                break;
         }
+        i = skip_clean<CellText>(data, i + 1, n);
     }
-    out.append(data + run, text.size() - run);
+    out.append(data + run, n - run);
 }
 
 }  // namespace

@@ -42,6 +42,41 @@ TEST(EscapeInto, AppendsEscapedText) {
     }
 }
 
+// Texts are tested eight bytes at a time, the last group ending at the text's end: every byte
+// that needs work is found at every position of texts from 1 to 24 bytes.
+TEST(EscapeInto, FindsWorkAtEveryPosition) {
+    struct Piece { std::string_view in, want; };
+    constexpr Piece PIECES[] = {
+        {"&", "&amp;"}, {"<", "&lt;"}, {">", "&gt;"}, {"\"", "&quot;"}, {"'", "&apos;"},
+        {"\x01", ""}, {"\x1f", ""}, {"\xef\xbf\xbe", ""}, {"\xef\xbf\xbf", ""},
+        {"\xef\xbf\xbd", "\xef\xbf\xbd"}, {"\t", "\t"}, {"_", "_"}, {"%", "%"}, {"\x7f", "\x7f"},
+    };
+    for (const Piece& p : PIECES) {
+        for (size_t len = 1; len <= 24; ++len) {
+            for (size_t at = 0; at < len; ++at) {
+                const std::string text = std::string(at, 'a') + std::string(p.in) + std::string(len - at - 1, 'b');
+                const std::string want = std::string(at, 'a') + std::string(p.want) + std::string(len - at - 1, 'b');
+                std::string plain, cell;
+                escape_into(plain, text);
+                escape_cell_text_into(cell, text);
+                ASSERT_EQ(plain, want) << "input: " << text;
+                ASSERT_EQ(cell, want) << "input: " << text;
+            }
+        }
+    }
+}
+
+TEST(EscapeCellTextInto, FindsRunsAtEveryPosition) {
+    for (size_t before = 0; before <= 17; ++before) {
+        for (size_t after = 0; after <= 9; ++after) {
+            const std::string a(before, 'a'), b(after, 'b');
+            std::string cell;
+            escape_cell_text_into(cell, a + "_x0041_" + b);
+            ASSERT_EQ(cell, a + "_x005F_x0041_" + b);
+        }
+    }
+}
+
 constexpr Case CELL_TEXT[] = {
     {"_x0041_", "_x005F_x0041_"},
     {"_x00ab_ and _x00AB_", "_x005F_x00ab_ and _x005F_x00AB_"},   // either case of hex
