@@ -301,6 +301,58 @@ TEST(Inflate, HandBuiltStreams) {
     }
 }
 
+// Writes a length/distance pair with the fixed codes.
+void fixed_match(BitWriter& w, unsigned length, unsigned distance) {
+    static const unsigned LBASE[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const unsigned LEXT[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static const unsigned DBASE[] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                     33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                     1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    static const unsigned DEXT[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+    unsigned li = 28;
+    while (LBASE[li] > length) --li;
+    fixed_lit(w, 257 + li);
+    w.put(length - LBASE[li], static_cast<int>(LEXT[li]));
+    unsigned di = 29;
+    while (DBASE[di] > distance) --di;
+    w.code(di, 5);
+    w.put(distance - DBASE[di], static_cast<int>(DEXT[di]));
+}
+
+TEST(Inflate, MatchCopiesRepeatEveryPeriod) {
+    // Every short distance (the pattern copies) and some long ones, with lengths around the eight-
+    // and sixteen-byte copy steps; two matches in a row so that the over-copy of the first is
+    // overwritten correctly by the second.
+    const unsigned lengths[] = {3, 7, 8, 9, 15, 16, 17, 31, 100, 257, 258};
+    for (unsigned distance = 1; distance <= 40; ++distance) {
+        for (unsigned length : lengths) {
+            std::string want;
+            for (unsigned i = 0; i < distance; ++i) want += static_cast<char>('a' + i % 26 + (i / 26));
+            BitWriter w;
+            w.put(1, 1).put(1, 2);
+            fixed_text(w, want);
+            for (int twice = 0; twice < 2; ++twice) {
+                fixed_match(w, length, distance);
+                for (unsigned i = 0; i < length; ++i) want += want[want.size() - distance];
+            }
+            fixed_text(w, "!");
+            want += '!';
+            fixed_lit(w, 256);
+            // Without and with ignored bytes after the stream: near the end of the input the
+            // decoder takes its careful path, further from it the fast one.
+            for (int padded = 0; padded < 2; ++padded) {
+                if (padded) w.bytes(std::string(32, '\0'));
+                const std::vector<uint8_t> s = w.done();
+                ASSERT_EQ(our_inflate(s), want) << "distance " << distance << " length " << length;
+                ASSERT_EQ(ref_inflate(s), want) << "distance " << distance << " length " << length;
+            }
+        }
+    }
+}
+
 TEST(Inflate, OutputLimit) {
     // 1 literal + 40 matches of 258: 10321 bytes.
     BitWriter w;

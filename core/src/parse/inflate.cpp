@@ -140,11 +140,17 @@ struct Output {
 };
 
 // Copies a match of `length` bytes from `distance` bytes back; overlapping copies repeat bytes. May
-// write up to 7 bytes past the match (the output keeps FAST_MARGIN bytes of room).
+// write up to 15 bytes past the match (the output keeps FAST_MARGIN bytes of room).
 inline void copy_match(char* dst, size_t distance, size_t length) {
     const char* src = dst - distance;
-    if (distance >= 8) {
-        char* const stop = dst + length;
+    char* const stop = dst + length;
+    if (distance >= 16) {
+        do {
+            std::memcpy(dst, src, 16);
+            dst += 16;
+            src += 16;
+        } while (dst < stop);
+    } else if (distance >= 8) {
         do {
             std::memcpy(dst, src, 8);
             dst += 8;
@@ -153,7 +159,18 @@ inline void copy_match(char* dst, size_t distance, size_t length) {
     } else if (distance == 1) {
         std::memset(dst, *src, length);
     } else {
-        for (size_t i = 0; i < length; ++i) dst[i] = src[i];
+        // A short period: write the first whole periods covering eight bytes one byte at a time,
+        // then copy eight bytes at a time from that many periods back.
+        const size_t period = distance * ((8 + distance - 1) / distance);
+        const size_t head = std::min(length, period);
+        for (size_t i = 0; i < head; ++i) dst[i] = src[i];
+        dst += head;
+        src = dst - period;
+        while (dst < stop) {
+            std::memcpy(dst, src, 8);
+            dst += 8;
+            src += 8;
+        }
     }
 }
 
@@ -185,30 +202,54 @@ ReadStatus huffman_block(BitReader& in, Output& out, const Huff& litlen, const H
     BitReader b = in;
     size_t pos = out.pos;
     char* base = out.buf.data();
+    const uint32_t* const lt = litlen.table.data();
     const uint32_t litlen_mask = (1u << litlen.table_bits) - 1;
+    // The fast path runs while the output has room for a whole match (with the over-copy) and a
+    // match cannot pass the limit; `fast_until` is the last position where that holds (-1: none).
+    const auto fast_until = [&]() -> int64_t {
+        if (out.limit < MAX_MATCH) return -1;
+        const uint64_t room = out.buf.size() - FAST_MARGIN;
+        return static_cast<int64_t>(std::min<uint64_t>(room, out.limit - MAX_MATCH));
+    };
+    int64_t fast_end = fast_until();
     bool ended = false;
     for (;;) {
-        // Fast path: enough input that one refill covers a whole length/distance pair without
-        // reaching the end, and room for a whole match before the limit.
-        const bool fast = b.end - b.next >= 16 && out.buf.size() - pos >= FAST_MARGIN &&
-                          pos + MAX_MATCH <= out.limit;
+        // Fast path: at least 16 input bytes, so that the refill loads a whole word and no read of
+        // this round can reach the end of the input.
+        const bool fast = b.end - b.next >= 16 && static_cast<int64_t>(pos) <= fast_end;
         b.refill();
+        uint32_t e = lt[b.buf & litlen_mask];
+        // A table entry is symbol << 16 | length; literals are the entries 1 to 0xFFFFFF.
+        if (fast && e - 1 < 0xFFFFFFu) {
+            // Up to three literals from one refill (3 x 15 bits).
+            b.drop(e & 0xFF);
+            base[pos++] = static_cast<char>(e >> 16);
+            e = lt[b.buf & litlen_mask];
+            if (e - 1 < 0xFFFFFFu) {
+                b.drop(e & 0xFF);
+                base[pos++] = static_cast<char>(e >> 16);
+                e = lt[b.buf & litlen_mask];
+                if (e - 1 < 0xFFFFFFu) {
+                    b.drop(e & 0xFF);
+                    base[pos++] = static_cast<char>(e >> 16);
+                }
+            }
+            continue;
+        }
         unsigned sym;
-        const uint32_t e = litlen.table[b.buf & litlen_mask];
-        if (e & 0xFFFF) {
+        if (e & 0xFF) {
             sym = e >> 16;
-            b.drop(e & 0xFFFF);
+            b.drop(e & 0xFF);
         } else {
             unsigned length;
             if (!decode_canonical(litlen, b.buf, length, sym)) break;
             b.drop(length);
         }
         if (sym < 256) {
-            if (!fast) {
-                out.pos = pos;
-                if (b.overran() || !out.reserve(1)) break;
-                base = out.buf.data();
-            }
+            out.pos = pos;
+            if (b.overran() || !out.reserve(1)) break;
+            base = out.buf.data();
+            fast_end = fast_until();
             base[pos++] = static_cast<char>(sym);
             continue;
         }
@@ -228,6 +269,7 @@ ReadStatus huffman_block(BitReader& in, Output& out, const Huff& litlen, const H
             out.pos = pos;
             if (b.overran() || !out.reserve(length)) break;
             base = out.buf.data();
+            fast_end = fast_until();
         }
         if (distance > pos) break;
         copy_match(base + pos, distance, length);
