@@ -22,19 +22,29 @@ Result<std::string> render_sheet(const Sheet& sheet, std::string_view locale, St
                                  Diagnostics& lints) {
     const uint32_t rows = static_cast<uint32_t>(sheet.rows.size());
     size_t max_cells = 0;
-    for (const Row& row : sheet.rows) max_cells = std::max(max_cells, row.cells.size());
+    size_t total_cells = 0;
+    for (const Row& row : sheet.rows) {
+        max_cells = std::max(max_cells, row.cells.size());
+        total_cells += row.cells.size();
+    }
     std::string out = sheet_prefix(sheet, rows, static_cast<uint32_t>(max_cells), lints);
-    // A first guess from the cell count, then a second from the measured length of the first rows,
-    // so that a large sheet grows its buffer at most once or twice. Reserved pages that are never
-    // written cost no memory.
-    out.reserve(out.size() + static_cast<size_t>(rows) * std::max<size_t>(max_cells, 1) * 28 + 256);
+    // Capacity hints: a first guess from the cell count, then one from the measured length of the
+    // first rows, so that a large sheet grows its buffer at most once. Both stay proportional to
+    // the cells of the model, so a sparse or skewed sheet never asks for an absurd block; pages
+    // reserved and never written cost no memory.
+    const size_t first_guess = total_cells * 28 + static_cast<size_t>(rows) * 24 + 256;
+    out.reserve(out.size() + first_guess);
     ColCache cache;
     const size_t body_start = out.size();
+    size_t cells_done = 0;
     for (uint32_t r = 0; r < rows; ++r) {
-        TESSARY_TRY(row_xml(out, sheet.columns, sheet.rows[r], r, locale, styles, lints, cache));
-        if (r + 1 == SAMPLE_ROWS && rows > SAMPLE_ROWS) {
-            const size_t per_row = (out.size() - body_start) / SAMPLE_ROWS + 1;
-            const size_t want = body_start + per_row * rows + per_row * rows / 8 + 256;
+        const Row& row = sheet.rows[r];
+        TESSARY_TRY(row_xml(out, sheet.columns, row, r, locale, styles, lints, cache));
+        cells_done += row.cells.size();
+        if (r + 1 == SAMPLE_ROWS && rows > SAMPLE_ROWS && cells_done > 0) {
+            const double per_cell = double(out.size() - body_start) / double(cells_done);
+            const double estimate = per_cell * double(total_cells) * 1.1 + double(rows) * 24;
+            const size_t want = body_start + size_t(std::min(estimate, 4.0 * double(first_guess)));
             if (want > out.capacity()) out.reserve(want);
         }
     }

@@ -100,6 +100,21 @@ TEST(Write, AssemblesTheRenderedSheetsInOrder) {
     }
 }
 
+// One wide row over many empty ones: sizing the sheet text by rows x widest row would ask for
+// about 90 GB; the write needs only what the cells take.
+TEST(Write, SparseWideSheetSizesByItsCells) {
+    Workbook book;
+    Sheet s = sheet("Wide");
+    s.rows.resize(200000);
+    for (int i = 0; i < 16384; ++i) s.rows[0].cells.push_back(num(i));
+    book.sheets.push_back(std::move(s));
+    Result<WriteResult> got = write(book, {});
+    ASSERT_TRUE(got.ok());
+    const std::string xml = entry(got.value().bytes, "xl/worksheets/sheet1.xml");
+    EXPECT_NE(xml.find("<dimension ref=\"A1:XFD200000\"/>"), std::string::npos);
+    EXPECT_NE(xml.find("<row r=\"200000\""), std::string::npos);
+}
+
 TEST(Write, LocaleDefaultsToEnUs) {
     Workbook book = two_sheets();
     Result<WriteResult> plain = write(book, {});
