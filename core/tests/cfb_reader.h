@@ -147,6 +147,17 @@ inline CfbContents read_cfb(std::string_view file) {
         self(self, e.right, prefix);
     };
     walk(walk, out.entries[0].child, "");
+
+    // Every sector is in exactly one chain, or is a FAT or DIFAT sector; FAT slots past the end of
+    // the file are free.
+    for (uint32_t f : fat_list) used.insert(f);
+    for (uint32_t d = le32(file, 68), k = 0; k < out.difat_sectors && d < sectors; d = le32(sector(d), 508), ++k) {
+        used.insert(d);
+        if (fat[d] != 0xFFFFFFFC) ADD_FAILURE() << "DIFAT sector " << d << " not marked DIFSECT";
+    }
+    if (used.size() != sectors) ADD_FAILURE() << sectors - used.size() << " sectors belong to nothing";
+    for (size_t i = sectors; i < fat.size(); ++i)
+        if (fat[i] != 0xFFFFFFFF) ADD_FAILURE() << "FAT slot " << i << " past the file is not free";
     return out;
 }
 
