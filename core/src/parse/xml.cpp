@@ -3,6 +3,8 @@
 // processing instructions and DOCTYPE declarations; well-formedness is never checked.
 #include "parse/xml.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -13,10 +15,19 @@ namespace tessary::parse {
 
 namespace {
 
-// ASCII whitespace as the tokenizer sees it: space, tab, line feed, form feed, carriage return.
-inline bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+// Character classes: ASCII whitespace as the tokenizer sees it (space, tab, line feed, form feed,
+// carriage return; not vertical tab), and the characters that end a name (whitespace, "/", "=",
+// ">").
+constexpr uint8_t SPACE = 1, NAME_END = 2;
+constexpr std::array<uint8_t, 256> CLASSES = [] {
+    std::array<uint8_t, 256> c{};
+    for (unsigned char ch : {' ', '\t', '\n', '\f', '\r'}) c[ch] = SPACE | NAME_END;
+    for (unsigned char ch : {'/', '=', '>'}) c[ch] = NAME_END;
+    return c;
+}();
 
-inline bool is_name_end(char c) { return is_space(c) || c == '/' || c == '=' || c == '>'; }
+inline bool is_space(char c) { return CLASSES[static_cast<unsigned char>(c)] & SPACE; }
+inline bool is_name_end(char c) { return CLASSES[static_cast<unsigned char>(c)] & NAME_END; }
 
 // The length of the UTF-8 character at `i` (its lead byte and the continuation bytes that follow, at
 // most four), so that positions stay on character boundaries.
@@ -24,6 +35,18 @@ size_t char_length(std::string_view s, size_t i) {
     size_t n = 1;
     while (n < 4 && i + n < s.size() && (static_cast<uint8_t>(s[i + n]) & 0xC0) == 0x80) ++n;
     return n;
+}
+
+// The first `c` at or after `from`, or the size of `s`: a plain loop over the first bytes (names,
+// numbers and attribute values are short), memchr beyond them.
+inline size_t find_byte(std::string_view s, size_t from, char c) {
+    const size_t n = s.size();
+    const size_t near = std::min(n, from + 16);
+    for (size_t i = from; i < near; ++i)
+        if (s[i] == c) return i;
+    if (near == n) return n;
+    const void* hit = std::memchr(s.data() + near, c, n - near);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - s.data()) : n;
 }
 
 // The first "&" at or after `from`, or npos; sixteen bytes per step on longer texts.
@@ -222,8 +245,7 @@ bool Reader::next(Event& ev) {
         }
         if (t[pos_] != '<') {
             // Character data up to the next tag.
-            const void* lt = std::memchr(t.data() + pos_, '<', n - pos_);
-            const size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - t.data()) : n;
+            const size_t end = find_byte(t, pos_, '<');
             ev.kind = EventKind::Text;
             ev.tag.clear();
             unescape_to(ev.text, t.substr(pos_, end - pos_));
@@ -322,14 +344,18 @@ bool Reader::next(Event& ev) {
             if (i >= n) break;
             // The value delimiter: whatever character comes next, normally a quote.
             const size_t dlen = char_length(t, i);
-            const std::string_view delim = t.substr(i, dlen);
             const size_t from = i + dlen;
-            const size_t close = t.find(delim, from);
-            const size_t stop = close == std::string_view::npos ? n : close;
+            size_t stop;
+            if (dlen == 1) {
+                stop = find_byte(t, from, t[i]);
+            } else {
+                stop = t.find(t.substr(i, dlen), from);
+                if (stop == std::string_view::npos) stop = n;
+            }
             Attr& a = tag.push_attr();
             a.name = attr_name;
             unescape_to(a.value, t.substr(from, stop - from));
-            i = close == std::string_view::npos ? n : close + dlen;
+            i = stop == n ? n : stop + dlen;
         }
         pos_ = i;
         return true;
