@@ -656,7 +656,7 @@ std::string member_name(std::string_view target) {
 Result<ParsedWorkbook, ReadError> parse(std::span<const uint8_t> bytes) {
     ReadResult<std::vector<Entry>> extracted = extract(bytes);
     if (!extracted.ok()) return extracted.error();
-    const std::vector<Entry>& entries = extracted.value();
+    std::vector<Entry>& entries = extracted.value();
     const Entry* workbook = find_entry(entries, "xl/workbook.xml");
     if (workbook == nullptr) return ReadError::NotXlsx;
 
@@ -673,17 +673,30 @@ Result<ParsedWorkbook, ReadError> parse(std::span<const uint8_t> bytes) {
     t.shared_arena->shrink_to_fit();
     std::shared_ptr<const std::string> shared = t.shared_arena;
 
+    // The member of each listed sheet, and the last sheet that reads each member, so that a
+    // member's bytes are released as soon as they are no longer needed.
+    constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> member_of(t.sheets.size(), NONE);
+    std::vector<std::size_t> last_use(entries.size(), NONE);
+    for (std::size_t i = 0; i < t.sheets.size(); ++i) {
+        auto rel = t.rels.find(t.sheets[i].second);
+        if (rel == t.rels.end()) continue;
+        const Entry* e = find_entry(entries, member_name(rel->second));
+        if (e == nullptr) continue;
+        member_of[i] = static_cast<std::size_t>(e - entries.data());
+        last_use[member_of[i]] = i;
+    }
+
     ParsedWorkbook book;
     book.sheets.reserve(t.sheets.size());
-    for (auto& [name, id] : t.sheets) {
+    for (std::size_t i = 0; i < t.sheets.size(); ++i) {
         ParsedSheet& sheet = book.sheets.emplace_back();
-        sheet.name = std::move(name);
+        sheet.name = std::move(t.sheets[i].first);
         sheet.set_shared(shared);
-        auto rel = t.rels.find(id);
-        if (rel == t.rels.end()) continue;
-        const Entry* member = find_entry(entries, member_name(rel->second));
-        if (member == nullptr) continue;
-        SheetReader(t, sheet).run(part_text(*member, scratch));
+        if (member_of[i] == NONE) continue;
+        Entry& member = entries[member_of[i]];
+        SheetReader(t, sheet).run(part_text(member, scratch));
+        if (last_use[member_of[i]] == i) std::string().swap(member.data);
     }
     return book;
 }
