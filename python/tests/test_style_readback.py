@@ -112,19 +112,55 @@ RUN_TEXTS = [
 ]
 
 
-@pytest.mark.skipif(shutil.which("soffice") is None, reason="LibreOffice not installed")
-def test_escape_runs_read_back_in_libreoffice():
-    data = tessary.write(book(*[{"type": "string", "value": t} for t in RUN_TEXTS]))
+needs_libreoffice = pytest.mark.skipif(shutil.which("soffice") is None,
+                                       reason="LibreOffice not installed")
+
+
+def libreoffice_column(wb):
+    """Column A of the first sheet as LibreOffice shows it (formatted), through its CSV export."""
     with tempfile.TemporaryDirectory() as tmp:
-        src = os.path.join(tmp, "runs.xlsx")
+        src = os.path.join(tmp, "book.xlsx")
         with open(src, "wb") as f:
-            f.write(data)
+            f.write(tessary.write(wb))
+        # CSV filter: comma, double quote, UTF-8, from line 1, cell content as shown.
         subprocess.run(["soffice", "-env:UserInstallation=file://" + os.path.join(tmp, "profile"),
-                        "--headless", "--convert-to", "csv", "--outdir", tmp, src],
+                        "--headless", "--convert-to",
+                        "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true",
+                        "--outdir", tmp, src],
                        check=True, capture_output=True, timeout=180)
-        with open(os.path.join(tmp, "runs.csv"), newline="", encoding="utf-8") as f:
-            got = [row[0] for row in csv.reader(f)]
-    assert got == RUN_TEXTS
+        with open(os.path.join(tmp, "book.csv"), newline="", encoding="utf-8") as f:
+            return [row[0] if row else "" for row in csv.reader(f)]
+
+
+@needs_libreoffice
+def test_escape_runs_read_back_in_libreoffice():
+    assert libreoffice_column(book(*[{"type": "string", "value": t} for t in RUN_TEXTS])) == RUN_TEXTS
+
+
+# (cell, its text as LibreOffice shows it under the en-US workbook locale)
+SHOWN = [
+    ({"type": "number", "value": 1234.5, "format": {}}, "1,235"),
+    ({"type": "number", "value": -1234.5, "format": {"decimals": 2, "negative": "parens"}}, "(1,234.50)"),
+    ({"type": "number", "value": -3, "format": {"decimals": 1, "grouped": False, "negative": "red"}},
+     "-3.0"),
+    ({"type": "percent", "value": 0.256}, "25.60%"),
+    ({"type": "percent", "value": 0.256, "decimals": 0}, "26%"),
+    ({"type": "percent", "value": 0.256, "decimals": 1}, "25.6%"),
+    ({"type": "currency", "value": 123450, "currency": {"code": "USD"}}, "$1,234.50"),
+    ({"type": "currency", "value": -123450, "currency": {"code": "USD", "negative": "red-parens"}},
+     "($1,234.50)"),
+    ({"type": "currency", "value": 500, "currency": {"code": "EUR", "locale": "de-DE"}}, "5.00" + EURO),
+    ({"type": "currency", "value": 500, "currency": {"code": "USD", "symbol": False}}, "USD 5.00"),
+    ({"type": "currency", "value": 1234, "currency": {"code": "JPY", "decimals": 0}}, "\u00a51,234"),
+    ({"type": "date", "value": "2024-01-15", "format": {"raw": "yyyy-mm-dd"}}, "2024-01-15"),
+    # A decimal count past the bound shows the bound's 30 places.
+    ({"type": "number", "value": 0.5, "format": {"decimals": 40}}, "0.5" + "0" * 29),
+]
+
+
+@needs_libreoffice
+def test_number_formats_as_libreoffice_shows_them():
+    assert libreoffice_column(book(*[cell for cell, _ in SHOWN])) == [want for _, want in SHOWN]
 
 
 @pytest.mark.skipif(not hasattr(tessary, "parse"), reason="tessary.parse not built")
