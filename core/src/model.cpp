@@ -81,6 +81,7 @@ public:
         return fail(json::unknown_field_message(key, names));
     }
     bool value_error(std::string message) { return fail(std::move(message)); }
+    bool value_error_unplaced(std::string message) { return fail(std::move(message)); }
 
     int option() { return cur_->kind == Kind::Null ? 0 : 1; }
 
@@ -135,8 +136,31 @@ public:
         return true;
     }
 
-    template <class F, class G>
-    bool read_struct(std::string_view expecting, F&& on_key, G&& on_end) {
+    // Where a positional record stands: its array and the next element.
+    struct Cursor {
+        Value* list;
+        size_t next;
+    };
+    int next_positional(Cursor& at) {
+        if (at.next == at.list->arr.size()) return 0;
+        cur_ = &at.list->arr[at.next++];
+        return 1;
+    }
+
+    // A record: an object read key by key, or an array read by `positional`.
+    template <class F, class G, class P>
+    bool read_struct(std::string_view expecting, F&& on_key, G&& on_end, P&& positional) {
+        if (cur_->kind == Kind::Array) {
+            Cursor at{cur_, 0};
+            if (!positional(at)) return false;
+            if (at.next != at.list->arr.size()) {
+                std::string msg = "invalid length ";
+                msg += std::to_string(at.list->arr.size());
+                msg += ", expected fewer elements in array";
+                return fail(std::move(msg));
+            }
+            return true;
+        }
         if (cur_->kind != Kind::Object) return fail(json::invalid_type_message(*cur_, expecting));
         Value* record = cur_;
         for (auto& entry : record->obj) {
@@ -174,6 +198,8 @@ public:
         r_.fix_position();
         return false;
     }
+    // An error placed by the enclosing list's end.
+    bool value_error_unplaced(std::string message) { return r_.custom(std::move(message)); }
 
     int option() { return r_.read_option(); }
 
@@ -206,8 +232,19 @@ public:
         return r_.end_seq(ok);
     }
 
-    template <class F, class G>
-    bool read_struct(std::string_view expecting, F&& on_key, G&& on_end) {
+    struct Cursor {
+        bool first;
+    };
+    int next_positional(Cursor& at) { return r_.next_elem(at.first); }
+
+    template <class F, class G, class P>
+    bool read_struct(std::string_view expecting, F&& on_key, G&& on_end, P&& positional) {
+        if (r_.skip_blanks() == '[') {
+            if (!r_.begin_seq(expecting)) return false;
+            Cursor at{true};
+            // Elements beyond the record's fields are left for the closing bracket to report.
+            return r_.end_seq(positional(at));
+        }
         if (!r_.begin_map(expecting)) return false;
         bool first = true;
         bool ok = true;
@@ -341,10 +378,12 @@ bool opt_enum(S& s, const std::string_view (&names)[N], std::optional<E>& out) {
 }
 
 // A record: every key must be one of `names`, each at most once; `read_field` reads the value
-// of field k; `on_end` checks the required fields after the closing brace.
+// of field k; `on_end` checks the required fields after the closing brace. The positional form
+// is an array of the field values in declaration order; a missing element is an error except for
+// the fields in `defaulted` (bit k for field k), which keep their default.
 template <class S, size_t N, class F, class G>
 bool record(S& s, std::string_view expecting, const std::string_view (&names)[N], bool (&seen)[N],
-            F&& read_field, G&& on_end) {
+            F&& read_field, G&& on_end, unsigned defaulted = 0) {
     return s.read_struct(
         expecting,
         [&](std::string_view key) {
@@ -355,7 +394,27 @@ bool record(S& s, std::string_view expecting, const std::string_view (&names)[N]
             seen[k] = true;
             return s.colon() && read_field(k);
         },
-        on_end);
+        on_end,
+        [&](typename S::Cursor& at) {
+            for (size_t k = 0; k < N; ++k) {
+                const int more = s.next_positional(at);
+                if (more < 0) return false;
+                if (more == 0) {
+                    if (defaulted & (1u << k)) continue;
+                    std::string msg = "invalid length ";
+                    msg += std::to_string(k);
+                    msg += ", expected ";
+                    msg += expecting;
+                    msg += " with ";
+                    msg += std::to_string(N);
+                    msg += N == 1 ? " element" : " elements";
+                    return s.value_error_unplaced(std::move(msg));
+                }
+                seen[k] = true;
+                if (!read_field(k)) return false;
+            }
+            return true;
+        });
 }
 
 template <class S, size_t N, class F>
@@ -545,7 +604,7 @@ bool read_sheet(S& s, Sheet& sheet) {
                 default: return opt(s, sheet.outline, [&](Outline& v) { return read_outline(s, v); });
             }
         },
-        [&] { return seen[0] || s.missing_field("name"); });
+        [&] { return seen[0] || s.missing_field("name"); }, 0b1110);
 }
 
 template <class S>

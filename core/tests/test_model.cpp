@@ -397,13 +397,57 @@ TEST(FromJsonValue, RecordReaders) {
     Result<CellStyle> style = cell_style_from_value(value_of(R"({"align": {"horizontal": {"right": null}}})"));
     ASSERT_TRUE(style.ok());
     EXPECT_EQ(style.value().align->horizontal, HAlign::Right);
-    expect_error(cell_style_from_value(value_of("[]")), ErrorCode::SchemaViolation,
-                 "invalid type: sequence, expected struct CellStyle");
+    expect_error(cell_style_from_value(value_of("5")), ErrorCode::SchemaViolation,
+                 "invalid type: integer `5`, expected struct CellStyle");
     Result<CurrencyFormat> cur = currency_format_from_value(value_of(R"({"code": "JPY", "symbol": false})"));
     ASSERT_TRUE(cur.ok());
     EXPECT_EQ(cur.value().code, "JPY");
     expect_error(currency_format_from_value(value_of(R"({"locale": "en"})")), ErrorCode::SchemaViolation,
                  "missing field `code`");
+}
+
+// A record may also be written as an array of its field values in declaration order.
+struct PositionalCase {
+    std::string_view in;
+    std::string_view text_message;   // empty: accepted
+    std::string_view value_message;  // "": the text message without its position
+};
+const PositionalCase POSITIONAL[] = {
+    {R"([null, null, [["S", [], [[[{"type": "blank"}], 2, null, true]], ["A1:B1"], [1, 2], [true]]]])", "", ""},
+    {R"({"sheets": [["S"]]})", "invalid length 4, expected struct Sheet with 6 elements at line 1 column 17", ""},
+    {R"({"sheets": [{"name": "S", "rows": [[[]]]}]})",
+     "invalid length 1, expected struct Row with 4 elements at line 1 column 39", ""},
+    {R"({"sheets": [{"name": "S", "outline": []}]})",
+     "invalid length 0, expected struct Outline with 1 element at line 1 column 39", ""},
+    {R"({"sheets": [{"name": "S", "outline": [true, false]}]})", "trailing characters at line 1 column 45",
+     "invalid length 2, expected fewer elements in array"},
+    {R"({"sheets": [{"name": "S", "freeze": [1, -1]}]})",
+     "invalid value: integer `-1`, expected u32 at line 1 column 42", ""},
+};
+
+TEST(FromJson, PositionalRecords) {
+    for (const PositionalCase& c : POSITIONAL) {
+        SCOPED_TRACE(std::string(c.in));
+        Result<Workbook> text = from_json_str(c.in);
+        Result<Workbook> value = from_json_value(value_of(c.in));
+        if (c.text_message.empty()) {
+            ASSERT_TRUE(text.ok()) << text.error().message;
+            ASSERT_TRUE(value.ok()) << value.error().message;
+            const Sheet& s = text.value().sheets[0];
+            EXPECT_EQ(s.name, "S");
+            EXPECT_EQ(s.rows[0].outline_level, 2u);
+            EXPECT_EQ(s.rows[0].is_total, true);
+            EXPECT_EQ(s.merges[0], "A1:B1");
+            EXPECT_EQ(s.freeze->cols, 2u);
+            EXPECT_EQ(value.value().sheets[0].outline->columns_collapsed, true);
+            continue;
+        }
+        ASSERT_FALSE(text.ok());
+        EXPECT_EQ(text.error().message, c.text_message);
+        std::string want(c.value_message);
+        if (want.empty()) want = c.text_message.substr(0, c.text_message.rfind(" at line "));
+        expect_error(value, ErrorCode::SchemaViolation, want);
+    }
 }
 
 struct RowsCase {
