@@ -97,9 +97,79 @@ double seconds(F&& f) {
     return cpu_now() - t0;
 }
 
+// A fixed-code stream inflating to exactly `total` bytes of "x": one literal, then matches of
+// length 258 at distance 1, then one shorter match for the rest.
+std::vector<uint8_t> run_of_x(uint64_t total) {
+    std::vector<uint8_t> out;
+    uint64_t acc = 0;
+    int n = 0;
+    const auto put = [&](uint32_t v, int bits) {  // least significant bit first
+        acc |= static_cast<uint64_t>(v) << n;
+        n += bits;
+        while (n >= 8) {
+            out.push_back(static_cast<uint8_t>(acc));
+            acc >>= 8;
+            n -= 8;
+        }
+    };
+    const auto code = [&](uint32_t c, int len) {  // Huffman codes: most significant bit first
+        uint32_t r = 0;
+        for (int i = 0; i < len; ++i) r |= ((c >> i) & 1) << (len - 1 - i);
+        put(r, len);
+    };
+    put(1, 1);
+    put(1, 2);
+    code(0x30 + 'x', 8);
+    uint64_t left = total - 1;
+    const auto match = [&](unsigned length) {
+        static const unsigned BASE[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+        static const int EXTRA[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+        unsigned i = 28;
+        while (BASE[i] > length) --i;
+        const unsigned sym = 257 + i;
+        if (sym < 280)
+            code(sym - 256, 7);
+        else
+            code(0xC0 + sym - 280, 8);
+        put(length - BASE[i], EXTRA[i]);
+        code(0, 5);  // distance 1
+    };
+    while (left >= 258 + 3) {
+        match(258);
+        left -= 258;
+    }
+    if (left > 258) {
+        match(static_cast<unsigned>(left - 3));
+        left = 3;
+    }
+    if (left >= 3) match(static_cast<unsigned>(left));
+    else
+        for (; left > 0; --left) code(0x30 + 'x', 8);
+    code(0, 7);  // end of block
+    put(0, 7);
+    return out;
+}
+
+// Members at the 4 GiB - 1 limit: exactly that size inflates, one byte more is BadDeflate.
+int check_limit() {
+    for (uint64_t total : {uint64_t{0xFFFFFFFF}, uint64_t{0x100000000}}) {
+        const std::vector<uint8_t> stream = run_of_x(total);
+        tessary::parse::ReadResult<std::string> r =
+            tessary::parse::inflate(std::span<const uint8_t>(stream.data(), stream.size()));
+        std::printf("%llu bytes from a %zu-byte stream: %s\n", static_cast<unsigned long long>(total),
+                    stream.size(), r.ok() ? "inflated" : "BadDeflate");
+        if (r.ok() && (r.value().size() != total || r.value().back() != 'x')) return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // "limit": the manual check of the largest member size (needs about 4.5 GB of memory).
+    if (argc > 1 && std::string(argv[1]) == "limit") return check_limit();
     const int rows = argc > 1 ? std::atoi(argv[1]) : 200000;
     const int reps = argc > 2 ? std::atoi(argv[2]) : 7;
     const std::string xml = sheet_xml(rows);

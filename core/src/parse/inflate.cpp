@@ -132,8 +132,10 @@ struct Output {
     bool reserve(size_t n) {
         if (pos + n > limit) return false;
         if (buf.size() - pos >= n + FAST_MARGIN) return true;
-        size_t want = std::max(buf.size() * 2, pos + n + FAST_MARGIN);
-        want = std::max<size_t>(want, 4096);
+        // Doubling, but never past what the limit can still use.
+        size_t want = std::max<size_t>(buf.size() * 2, 4096);
+        want = std::min<uint64_t>(want, limit + FAST_MARGIN);
+        want = std::max(want, pos + n + FAST_MARGIN);
         buf.resize(want);
         return true;
     }
@@ -395,7 +397,7 @@ ReadStatus inflate_into(std::string& out, std::span<const uint8_t> in, uint64_t 
     out.clear();
     const size_t initial = std::min<size_t>(std::min<size_t>(in.size(), INITIAL_CAPACITY_CAP / 8) * 8,
                                             INITIAL_CAPACITY_CAP);
-    out.resize(std::max<size_t>(initial, FAST_MARGIN));
+    out.resize(std::max<size_t>(std::min<uint64_t>(initial, max_output), FAST_MARGIN));
     Output o{out, 0, max_output};
     BitReader bits{in.data(), in.data() + in.size()};
     Huff litlen, dist, codelen;
