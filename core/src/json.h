@@ -33,15 +33,30 @@ struct Value {
     Array arr;
     Object obj;
 
-    static Value null() { return Value{}; }
-    static Value boolean(bool v) { Value x; x.kind = Kind::Bool; x.b = v; return x; }
-    static Value uinteger(uint64_t v) { Value x; x.kind = Kind::UInt; x.u = v; return x; }
-    static Value integer(int64_t v) { Value x; x.kind = Kind::Int; x.i = v; return x; }
-    static Value number(double v) { Value x; x.kind = Kind::Double; x.d = v; return x; }
-    static Value string(std::string v) { Value x; x.kind = Kind::String; x.s = std::move(v); return x; }
-    static Value array(Array v) { Value x; x.kind = Kind::Array; x.arr = std::move(v); return x; }
-    static Value object(Object v) { Value x; x.kind = Kind::Object; x.obj = std::move(v); return x; }
+    // Declared, not defaulted: clang then need not decide, inside the class, whether the pair of
+    // an object entry is default-constructible.
+    Value() {}
+
+    static Value null();
+    static Value boolean(bool v);
+    static Value uinteger(uint64_t v);
+    static Value integer(int64_t v);
+    static Value number(double v);
+    static Value string(std::string v);
+    static Value array(Array v);
+    static Value object(Object v);
 };
+
+// The factories are defined after the class so that the containers of Value are instantiated
+// with a complete Value.
+inline Value Value::null() { return Value{}; }
+inline Value Value::boolean(bool v) { Value x; x.kind = Kind::Bool; x.b = v; return x; }
+inline Value Value::uinteger(uint64_t v) { Value x; x.kind = Kind::UInt; x.u = v; return x; }
+inline Value Value::integer(int64_t v) { Value x; x.kind = Kind::Int; x.i = v; return x; }
+inline Value Value::number(double v) { Value x; x.kind = Kind::Double; x.d = v; return x; }
+inline Value Value::string(std::string v) { Value x; x.kind = Kind::String; x.s = std::move(v); return x; }
+inline Value Value::array(Array v) { Value x; x.kind = Kind::Array; x.arr = std::move(v); return x; }
+inline Value Value::object(Object v) { Value x; x.kind = Kind::Object; x.obj = std::move(v); return x; }
 
 }  // namespace tessary::json
 
