@@ -37,12 +37,24 @@ public:
     std::string err;
 
     bool walk(PyObject* obj, json::Value& out, int depth) {
-        if (obj == Py_None) {
-            out = json::Value::null();
+        // `out` is a fresh null value: only the fields of the kind found are set, in place.
+        if (obj == Py_None) return true;
+        // The exact built-in types first, by identity: under the limited API every type check is a
+        // call, and the concrete types are disjoint, so their order does not matter here.
+        PyTypeObject* type = Py_TYPE(obj);
+        if (type == &PyUnicode_Type) return string(obj, out);
+        if (type == &PyDict_Type) return enter(depth) && dict(obj, out, depth + 1);
+        if (type == &PyLong_Type) return integer(obj, out);
+        if (type == &PyList_Type) return enter(depth) && sequence(obj, out, depth + 1);
+        if (type == &PyFloat_Type) return real(obj, out);
+        if (type == &PyBool_Type) {
+            out.kind = json::Kind::Bool;
+            out.b = obj == Py_True;
             return true;
         }
         if (PyBool_Check(obj)) {
-            out = json::Value::boolean(obj == Py_True);
+            out.kind = json::Kind::Bool;
+            out.b = obj == Py_True;
             return true;
         }
         if (PyLong_Check(obj)) return integer(obj, out);
@@ -54,12 +66,7 @@ public:
             if (!enter(depth)) return false;
             return dict(obj, out, depth + 1);
         }
-        if (PyUnicode_Check(obj)) {
-            Utf8 text;
-            if (!text.set(obj)) return fail_with_exception();
-            out = json::Value::string(std::string(text.view()));
-            return true;
-        }
+        if (PyUnicode_Check(obj)) return string(obj, out);
         if (PyBytes_Check(obj)) {
             err = "invalid type: byte array, expected any valid JSON value";
             return false;
@@ -68,12 +75,7 @@ public:
             err = cannot_convert_text(obj, "PyBytes");
             return false;
         }
-        if (PyFloat_Check(obj)) {
-            double d = PyFloat_AsDouble(obj);
-            if (d == -1.0 && PyErr_Occurred()) return fail_with_exception();
-            out = std::isfinite(d) ? json::Value::number(d) : json::Value::null();
-            return true;
-        }
+        if (PyFloat_Check(obj)) return real(obj, out);
         if (PyAnySet_Check(obj)) {
             if (!enter(depth)) return false;
             return set(obj, out, depth + 1);
@@ -108,19 +110,44 @@ private:
         return true;
     }
 
+    bool string(PyObject* obj, json::Value& out) {
+        Utf8 text;
+        if (!text.set(obj)) return fail_with_exception();
+        out.kind = json::Kind::String;
+        out.s.assign(text.view());
+        return true;
+    }
+
+    // NaN and the infinities have no JSON form and become null.
+    bool real(PyObject* obj, json::Value& out) {
+        double d = PyFloat_AsDouble(obj);
+        if (d == -1.0 && PyErr_Occurred()) return fail_with_exception();
+        if (std::isfinite(d)) {
+            out.kind = json::Kind::Double;
+            out.d = d;
+        }
+        return true;
+    }
+
     bool integer(PyObject* obj, json::Value& out) {
         int overflow = 0;
         long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
         if (v == -1 && PyErr_Occurred()) return fail_with_exception();
         if (overflow == 0) {
-            out = v >= 0 ? json::Value::uinteger(static_cast<uint64_t>(v))
-                         : json::Value::integer(static_cast<int64_t>(v));
+            if (v >= 0) {
+                out.kind = json::Kind::UInt;
+                out.u = static_cast<uint64_t>(v);
+            } else {
+                out.kind = json::Kind::Int;
+                out.i = static_cast<int64_t>(v);
+            }
             return true;
         }
         if (overflow > 0) {
             unsigned long long u = PyLong_AsUnsignedLongLong(obj);
             if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-                out = json::Value::uinteger(static_cast<uint64_t>(u));
+                out.kind = json::Kind::UInt;
+                out.u = static_cast<uint64_t>(u);
                 return true;
             }
             PyErr_Clear();
@@ -144,7 +171,8 @@ private:
         bool tuple = PyTuple_CheckExact(obj);
         Py_ssize_t n = list ? PyList_Size(obj) : tuple ? PyTuple_Size(obj) : PySequence_Size(obj);
         if (n < 0) return fail_with_exception();
-        json::Array arr;
+        out.kind = json::Kind::Array;
+        json::Array& arr = out.arr;
         arr.resize(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (list || tuple) {
@@ -157,7 +185,6 @@ private:
                 if (!walk(item.get(), arr[static_cast<std::size_t>(i)], depth)) return false;
             }
         }
-        out = json::Value::array(std::move(arr));
         return true;
     }
 
@@ -175,7 +202,8 @@ private:
     // A dict or subclass, in insertion order. The entries are read from the dict's own storage,
     // which gives the same pairs as its key and value lists.
     bool dict(PyObject* obj, json::Value& out, int depth) {
-        json::Object members;
+        out.kind = json::Kind::Object;
+        json::Object& members = out.obj;
         members.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
         PyObject* key = nullptr;
         PyObject* value = nullptr;
@@ -190,7 +218,6 @@ private:
             Ref hold(value);
             if (!walk(value, member.second, depth)) return false;
         }
-        out = json::Value::object(std::move(members));
         return true;
     }
 
@@ -207,7 +234,8 @@ private:
         Py_ssize_t n = PyList_Size(key_list.get());
         Py_ssize_t nv = PyList_Size(value_list.get());
         if (nv < n) n = nv;
-        json::Object members;
+        out.kind = json::Kind::Object;
+        json::Object& members = out.obj;
         members.reserve(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
             members.emplace_back();
@@ -215,7 +243,6 @@ private:
             if (!key_text(PyList_GetItem(key_list.get(), i), member.first)) return false;
             if (!walk(PyList_GetItem(value_list.get(), i), member.second, depth)) return false;
         }
-        out = json::Value::object(std::move(members));
         return true;
     }
 
@@ -223,7 +250,8 @@ private:
     bool set(PyObject* obj, json::Value& out, int depth) {
         Ref iter(PyObject_GetIter(obj));
         if (!iter) return fail_with_exception();
-        json::Array arr;
+        out.kind = json::Kind::Array;
+        json::Array& arr = out.arr;
         while (true) {
             Ref item(PyIter_Next(iter.get()));
             if (!item) {
@@ -233,7 +261,6 @@ private:
             arr.emplace_back();
             if (!walk(item.get(), arr.back(), depth)) return false;
         }
-        out = json::Value::array(std::move(arr));
         return true;
     }
 };
