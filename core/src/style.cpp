@@ -3,6 +3,8 @@
 // into one reused scratch buffer and looked up by that text; only a new text is copied.
 #include "style.h"
 
+#include <bit>
+
 #include "worksheet.h"
 #include "xml.h"
 
@@ -189,7 +191,7 @@ std::optional<uint32_t> Interner::find(std::string_view text) const {
     return std::nullopt;
 }
 
-StyleTable::StyleTable() {
+StyleTable::StyleTable() : recent_(RECENT_SLOTS) {
     fonts_.intern(DEFAULT_FONT);
     fills_.intern(NO_FILL);
     fills_.intern(GRAY_FILL);
@@ -197,7 +199,106 @@ StyleTable::StyleTable() {
     cell_formats_.intern(DEFAULT_XF);
 }
 
+namespace {
+
+uint64_t mix(uint64_t h, uint64_t v) {
+    h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+    return h;
+}
+
+uint64_t hash_text(const std::optional<std::string>& t) {
+    return t ? std::hash<std::string_view>{}(*t) : 0x51ED270B27CF4A3DULL;
+}
+
+uint64_t hash_flag(const std::optional<bool>& b) { return b ? 1 + *b : 0; }
+
+template <class E>
+uint64_t hash_enum(const std::optional<E>& e) {
+    return e ? 1 + static_cast<uint64_t>(*e) : 0;
+}
+
+uint64_t hash_edge(const std::optional<BorderEdge>& e) {
+    return e ? mix(hash_enum(e->style), hash_text(e->color)) : 0x2545F4914F6CDD1DULL;
+}
+
+// A hash of every field of a style, present or absent; sizes by their bits.
+uint64_t hash_style(const CellStyle& s) {
+    uint64_t h = 0;
+    if (s.font) {
+        const Font& f = *s.font;
+        h = mix(h, 1 + hash_flag(f.bold) * 3 + hash_flag(f.italic) * 9);
+        h = mix(h, f.size ? std::bit_cast<uint64_t>(*f.size) : 0x7FF8DEADULL);
+        h = mix(h, hash_text(f.color));
+        h = mix(h, hash_text(f.name));
+    }
+    h = mix(h, hash_text(s.fill));
+    if (s.align) {
+        const Align& a = *s.align;
+        h = mix(h, 1 + hash_enum(a.horizontal) + hash_enum(a.vertical) * 5 + hash_flag(a.wrap) * 25);
+    }
+    if (s.border) {
+        const Border& b = *s.border;
+        h = mix(h, hash_edge(b.top));
+        h = mix(h, hash_edge(b.bottom));
+        h = mix(h, hash_edge(b.left));
+        h = mix(h, hash_edge(b.right));
+    }
+    return h;
+}
+
+bool same_size(const std::optional<double>& a, const std::optional<double>& b) {
+    if (!a || !b) return !a && !b;
+    return std::bit_cast<uint64_t>(*a) == std::bit_cast<uint64_t>(*b);
+}
+
+bool same_edge(const std::optional<BorderEdge>& a, const std::optional<BorderEdge>& b) {
+    if (!a || !b) return !a && !b;
+    return a->style == b->style && a->color == b->color;
+}
+
+// Equal field for field, absent only to absent; sizes by their bits.
+bool same_style(const CellStyle& a, const CellStyle& b) {
+    if (a.font.has_value() != b.font.has_value()) return false;
+    if (a.font) {
+        const Font& x = *a.font;
+        const Font& y = *b.font;
+        if (x.bold != y.bold || x.italic != y.italic || !same_size(x.size, y.size) ||
+            x.color != y.color || x.name != y.name)
+            return false;
+    }
+    if (a.fill != b.fill) return false;
+    if (a.align.has_value() != b.align.has_value()) return false;
+    if (a.align && (a.align->horizontal != b.align->horizontal ||
+                    a.align->vertical != b.align->vertical || a.align->wrap != b.align->wrap))
+        return false;
+    if (a.border.has_value() != b.border.has_value()) return false;
+    if (a.border) {
+        const Border& x = *a.border;
+        const Border& y = *b.border;
+        if (!same_edge(x.top, y.top) || !same_edge(x.bottom, y.bottom) ||
+            !same_edge(x.left, y.left) || !same_edge(x.right, y.right))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 Result<uint32_t> StyleTable::intern_record(const CellStyle& style, const NumFmtKey& key) {
+    const uint64_t h = mix(hash_style(style), key.hash());
+    Recent& slot = recent_[(h ^ (h >> 29)) % RECENT_SLOTS];
+    if (slot.used && slot.key == key && same_style(slot.style, style)) return slot.index;
+    Result<uint32_t> r = render_and_intern(style, key);
+    if (r.ok()) {
+        slot.used = true;
+        slot.style = style;
+        slot.key = key;
+        slot.index = r.value();
+    }
+    return r;
+}
+
+Result<uint32_t> StyleTable::render_and_intern(const CellStyle& style, const NumFmtKey& key) {
     // Number-format id: built-in as given, a custom code by its first-seen id from 164 on.
     uint32_t numfmt;
     if (key.is_builtin()) {

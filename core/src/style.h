@@ -66,6 +66,20 @@ class StyleTable {
     std::unordered_map<NumFmtKey, uint32_t, NumFmtKeyHash> plain_formats_;
     std::string scratch_;   // the record being rendered; reused so interning allocates only for new texts
 
+    // Styles recently interned, by a hash of their fields: a style equal field for field (and with
+    // an equal key) renders the same texts, so its index is known without rendering. Only ever a
+    // shortcut: a miss renders and interns as usual.
+    struct Recent {
+        bool used = false;
+        CellStyle style;
+        NumFmtKey key;
+        uint32_t index = 0;
+    };
+    static constexpr size_t RECENT_SLOTS = 64;
+    std::vector<Recent> recent_;
+
+    Result<uint32_t> render_and_intern(const CellStyle& style, const NumFmtKey& key);
+
 public:
     StyleTable();
 

@@ -2,7 +2,10 @@
 // rendered xl/styles.xml byte for byte, colour checking with its messages, and the style merge.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -282,6 +285,85 @@ TEST(StyleTable, CopiesAreIndependent) {
     EXPECT_EQ(must(c.intern_record({.fill = "#040506"}, C("0.000"))), 2u);
     a = c;
     expect_bytes(a.to_xml(), c.to_xml());
+}
+
+// What a cell format means, independent of index numbering: its font, fill, border and number
+// format texts and its own attributes after xfId.
+std::string expand(const StyleTable& t, uint32_t xf) {
+    const std::string_view text = t.cell_formats()[xf];
+    auto attr = [&](std::string_view name) {
+        const size_t at = text.find(std::string(name) + "=\"") + name.size() + 2;
+        return static_cast<uint32_t>(std::stoul(std::string(text.substr(at, text.find('"', at) - at))));
+    };
+    const uint32_t numfmt = attr("numFmtId");
+    std::string out = numfmt >= 164 ? "code " + t.custom_formats()[numfmt - 164].code
+                                    : "builtin " + std::to_string(numfmt);
+    out += '|';
+    out += t.fonts()[attr("fontId")];
+    out += '|';
+    out += t.fills()[attr("fillId")];
+    out += '|';
+    out += t.borders()[attr("borderId")];
+    out += '|';
+    out += text.substr(text.find("xfId=\"0\""));
+    return out;
+}
+
+// A long run of styles drawn from small pools, so that equal, equal-rendering and near-equal styles
+// recur: every index the table hands out means what interning the style in a new table means, and
+// failures fail every time.
+TEST(StyleTable, RepeatedStylesKeepTheirMeaning) {
+    std::mt19937 rng(11);
+    auto pick = [&](auto... options) {
+        const std::optional<std::string> all[] = {options...};
+        return all[rng() % sizeof...(options)];
+    };
+    auto flag = [&]() -> std::optional<bool> {
+        switch (rng() % 3) { case 0: return std::nullopt; case 1: return true; default: return false; }
+    };
+    auto edge = [&]() -> std::optional<BorderEdge> {
+        switch (rng() % 4) {
+            case 0: return std::nullopt;
+            case 1: return BorderEdge{};
+            case 2: return BorderEdge{.style = BorderStyle::Thin, .color = pick(std::nullopt, "#000000", "#abcdef")};
+            default: return BorderEdge{.style = BorderStyle::Double, .color = pick(std::nullopt, "ABCDEF")};
+        }
+    };
+    const double sizes[] = {11, 11.0, 10.5, 0.0, -0.0, 14, std::nan("")};
+    const NumFmtKey keys[] = {NumFmtKey(), B(14), C("0.0%"), C("#,##0"), C("")};
+    StyleTable table;
+    for (int n = 0; n < 4000; ++n) {
+        CellStyle s;
+        if (rng() % 2) {
+            s.font = Font{.bold = flag(), .italic = flag(),
+                          .size = rng() % 2 ? std::optional<double>(sizes[rng() % 7]) : std::nullopt,
+                          .color = pick(std::nullopt, "#ff0000", "FF0000", "#00ff00"),
+                          .name = pick(std::nullopt, "Calibri", "Arial", "A&B")};
+        }
+        if (rng() % 2) s.fill = pick("#ff0000", "ff0000", "#0000FF", "red");
+        if (rng() % 3 == 0) {
+            s.align = Align{.horizontal = rng() % 2 ? std::optional<HAlign>(HAlign::Center) : std::nullopt,
+                            .vertical = rng() % 2 ? std::optional<VAlign>(VAlign::Middle) : std::nullopt,
+                            .wrap = flag()};
+        }
+        if (rng() % 2) s.border = Border{.top = edge(), .bottom = edge(), .left = edge(), .right = edge()};
+        const NumFmtKey& key = keys[rng() % 5];
+
+        StyleTable fresh;
+        Result<uint32_t> want = fresh.intern_record(s, key);
+        Result<uint32_t> got = table.intern_record(s, key);
+        ASSERT_EQ(got.ok(), want.ok()) << "case " << n;
+        if (!got.ok()) {
+            EXPECT_EQ(got.error().message, want.error().message);
+            continue;
+        }
+        ASSERT_EQ(expand(table, got.value()), expand(fresh, want.value())) << "case " << n;
+    }
+    // De-duplication held throughout: no two cell formats, fonts, fills or borders alike.
+    for (const Interner* list : {&table.cell_formats(), &table.fonts(), &table.fills(), &table.borders()}) {
+        std::set<std::string_view> seen(list->texts().begin(), list->texts().end());
+        EXPECT_EQ(seen.size(), list->size());
+    }
 }
 
 TEST(PushList, CountAndItems) {
