@@ -71,6 +71,8 @@ TEST(Reader, Events) {
         {"<?xml version=\"1.0\"?><r>", "S<r>"},
         {"<!DOCTYPE x><r/>", "S<r/>"},
         {"<!DOCTYPE x [<!ENTITY e \"v\"> <!ELEMENT r ANY>]><r/>", "S<r/>"},
+        {"<!DOCTYPE x [<!ENTITY e \"]>\">]><r/>", "S<r/>"},
+        {"<!DOCTYPE x SYSTEM 'a>b'><r/>", "S<r/>"},
         {"<!-- a>b --><r/>", "S<r/>"},                                     // a comment ends at "-->"
         {"<a><!-- <b> -- > --></a>", "S<a> E</a>"},
         {"<?pi a>b ?><r/>", "S<r/>"},                                      // a PI ends at "?>"

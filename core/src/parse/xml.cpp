@@ -280,12 +280,18 @@ bool Reader::next(Event& ev) {
                 ev.text.set_borrowed(t.substr(from, stop - from));
                 return true;
             }
-            // DOCTYPE or another declaration: ends at the first ">" outside an internal subset.
+            // DOCTYPE or another declaration: ends at the first ">" outside quoted literals and
+            // the internal subset.
             size_t i = pos_ + 2;
             bool subset = false;
+            char quote = 0;
             for (; i < n; ++i) {
                 const char d = t[i];
-                if (subset) {
+                if (quote != 0) {
+                    if (d == quote) quote = 0;
+                } else if (d == '"' || d == '\'') {
+                    quote = d;
+                } else if (subset) {
                     if (d == ']') subset = false;
                 } else if (d == '[') {
                     subset = true;
