@@ -84,7 +84,7 @@ struct BitReader {
             next += (63 - count) >> 3;
             count |= 56;
         } else {
-            while (count <= 56) {
+            while (count < 56) {
                 uint64_t byte = 0;
                 if (next < end)
                     byte = *next++;
