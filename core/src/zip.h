@@ -12,7 +12,8 @@
 
 namespace tessary {
 
-// One entry of the archive: its path inside the archive (no leading slash) and its content.
+// One entry of the archive: its path inside the archive (no leading slash, ASCII, shorter than
+// 65536 bytes, as every package part name is) and its content.
 struct Part {
     std::string name;
     std::string data;
