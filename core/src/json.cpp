@@ -641,7 +641,10 @@ int Reader::next_elem(bool& first) {
         eat();
         c = skip_blanks();
     } else if (c >= 0) {
-        if (!first) return peek_error("expected `,` or `]`") ? 1 : -1;
+        if (!first) {
+            peek_error("expected `,` or `]`");
+            return -1;
+        }
         first = false;
     } else {
         peek_error(EOF_LIST);
@@ -775,9 +778,8 @@ void push_float_text(std::string& out, double value) {
     int exp;
     shortest_digits(value, digits, exp);
     push_positional(out, digits, exp);
-    if (exp < 0 || digits.size() <= static_cast<size_t>(exp) + 1) {
-        if (exp >= 0) out += ".0";
-    }
+    const bool integral = exp >= 0 && digits.size() <= static_cast<size_t>(exp) + 1;
+    if (integral) out += ".0";
 }
 
 void push_unexpected(std::string& out, const Value& value) {

@@ -173,7 +173,8 @@ private:
     std::string message_;
 };
 
-// Reads one whole document into a value (InvalidJson with the position on any syntax error).
+// Reads one whole document into a value (InvalidJson with the position on any syntax error). A key
+// repeated in one object is kept as written, so that the schema readers can report it.
 Result<Value> parse(std::string_view text);
 
 // ---- Message pieces shared by the text and value readers ----
