@@ -411,6 +411,18 @@ std::optional<int64_t> parse_date_int(std::string_view piece) {
     return v;
 }
 
+constexpr int64_t SMALL_YEAR_LIMIT = 1000000000000000;
+
+// Days from 1899-12-30 to year-month-day (month 1 to 12), in integers of type `Int`.
+template <class Int>
+Int day_count(int64_t year, int64_t month, int64_t day) {
+    Int y = Int{year} - (month <= 2 ? 1 : 0);
+    Int mp = month >= 3 ? month - 3 : month + 9;
+    Int era = (y >= 0 ? y : y - 399) / 400;
+    Int yoe = y - era * 400;
+    return era * 146097 + 365 * yoe + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 + day - 693900;
+}
+
 // A decimal floating-point piece: optional sign, digits with an optional fraction and exponent.
 // Infinity and NaN spellings are not numbers here.
 std::optional<double> parse_time_num(std::string_view piece) {
@@ -792,14 +804,11 @@ std::optional<double> date_serial(std::string_view text) {
         return std::nullopt;
     }
     // Days from 1899-12-30 in the proleptic Gregorian calendar, counted from a year starting in
-    // March so that a leap day falls at the end. 128-bit arithmetic holds every 64-bit year.
-    using Wide = __int128;
-    Wide y = Wide{*year} - (*month <= 2 ? 1 : 0);
-    Wide mp = *month >= 3 ? *month - 3 : *month + 9;
-    Wide era = (y >= 0 ? y : y - 399) / 400;
-    Wide yoe = y - era * 400;
-    Wide days = era * 146097 + 365 * yoe + yoe / 4 - yoe / 100 + (153 * mp + 2) / 5 + *day - 693900;
-    double serial = static_cast<double>(days);
+    // March so that a leap day falls at the end. Years of up to 15 digits fit 64-bit arithmetic;
+    // 128-bit arithmetic holds every other 64-bit year.
+    double serial = *year < SMALL_YEAR_LIMIT
+                        ? static_cast<double>(day_count<int64_t>(*year, *month, *day))
+                        : static_cast<double>(day_count<__int128>(*year, *month, *day));
     if (t != std::string_view::npos) {
         std::string_view time = text.substr(t + 1);
         size_t c1 = time.find(':');
