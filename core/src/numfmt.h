@@ -27,10 +27,10 @@ constexpr uint32_t DATETIME_NUMFMT_ID = 22;      // date and time
 // The first id of a custom format code.
 constexpr uint32_t FIRST_CUSTOM_NUMFMT_ID = 164;
 
-// Decimal counts above this are written as this many places. Spreadsheet applications show at
-// most 30 decimal places, and a double holds far fewer significant digits, so the bound changes no
-// displayed value while keeping an absurd count from building a code of gigabytes. At or below
-// it every code is exact.
+// Decimal counts above this are written as this many places. Spreadsheet applications offer at
+// most 30 decimal places in their own format dialogs; more places would only show digits of
+// magnitudes below 1e-30, while an absurd count would build a code of gigabytes. At or below the
+// bound every code is exact.
 constexpr uint32_t MAX_DECIMALS = 30;
 
 // A built-in number-format id or a custom format code, compared and hashed by content. A custom
