@@ -69,6 +69,7 @@ inline bool decode_canonical(const Huff& h, uint64_t bits, unsigned& length, uns
 // input the buffer is filled with zero bytes that are counted in `overrun`; a read that consumed any
 // of them has run out of input.
 struct BitReader {
+    const uint8_t* begin;
     const uint8_t* next;
     const uint8_t* end;
     uint64_t buf = 0;
@@ -125,16 +126,22 @@ inline bool decode_symbol(const Huff& h, BitReader& in, unsigned& symbol) {
 // end. Bytes past `pos` are scratch.
 struct Output {
     std::string& buf;
-    size_t pos = 0;
     uint64_t limit;
+    size_t in_size;  // the member's compressed size, for predicting its output size
+    size_t pos = 0;
 
-    // Makes room for `n` more bytes plus the fast-path margin; fails past the limit.
-    bool reserve(size_t n) {
+    // Makes room for `n` more bytes plus the fast-path margin, `consumed` input bytes in; fails past
+    // the limit. The new size follows the compression ratio so far (the output is predicted from the
+    // input that is left), growing at least by a quarter and at most fourfold, and never past what
+    // the limit can still use.
+    bool reserve(size_t n, size_t consumed) {
         if (pos + n > limit) return false;
         if (buf.size() - pos >= n + FAST_MARGIN) return true;
-        // Doubling, but never past what the limit can still use.
-        size_t want = std::max<size_t>(buf.size() * 2, 4096);
-        want = std::min<uint64_t>(want, limit + FAST_MARGIN);
+        const double ratio = static_cast<double>(pos) / static_cast<double>(std::max<size_t>(consumed, 1));
+        const double predicted = ratio * static_cast<double>(in_size) * 1.0625 + 65536.0;
+        const double size = static_cast<double>(std::max<size_t>(buf.size(), 4096));
+        const double grown = std::clamp(predicted, size * 1.25, size * 4.0);
+        size_t want = static_cast<size_t>(std::min(grown, static_cast<double>(limit + FAST_MARGIN)));
         want = std::max(want, pos + n + FAST_MARGIN);
         buf.resize(want);
         return true;
@@ -214,6 +221,7 @@ ReadStatus huffman_block(BitReader& in, Output& out, const Huff& litlen, const H
         return static_cast<int64_t>(std::min<uint64_t>(room, out.limit - MAX_MATCH));
     };
     int64_t fast_end = fast_until();
+    const auto consumed = [&] { return static_cast<size_t>(b.next - b.begin); };
     bool ended = false;
     for (;;) {
         // Fast path: at least 16 input bytes, so that the refill loads a whole word and no read of
@@ -249,7 +257,7 @@ ReadStatus huffman_block(BitReader& in, Output& out, const Huff& litlen, const H
         }
         if (sym < 256) {
             out.pos = pos;
-            if (b.overran() || !out.reserve(1)) break;
+            if (b.overran() || !out.reserve(1, consumed())) break;
             base = out.buf.data();
             fast_end = fast_until();
             base[pos++] = static_cast<char>(sym);
@@ -269,7 +277,7 @@ ReadStatus huffman_block(BitReader& in, Output& out, const Huff& litlen, const H
         const size_t distance = DIST_BASE[dsym] + b.take(DIST_EXTRA[dsym]);
         if (!fast) {
             out.pos = pos;
-            if (b.overran() || !out.reserve(length)) break;
+            if (b.overran() || !out.reserve(length, consumed())) break;
             base = out.buf.data();
             fast_end = fast_until();
         }
@@ -297,7 +305,7 @@ ReadStatus stored_block(BitReader& in, Output& out) {
     in.count = 0;
     in.overrun = 0;
     if (static_cast<size_t>(in.end - in.next) < len) return BAD;
-    if (!out.reserve(len)) return BAD;
+    if (!out.reserve(len, static_cast<size_t>(in.next - in.begin))) return BAD;
     std::memcpy(out.buf.data() + out.pos, in.next, len);
     out.pos += len;
     in.next += len;
@@ -398,8 +406,8 @@ ReadStatus inflate_into(std::string& out, std::span<const uint8_t> in, uint64_t 
     const size_t initial = std::min<size_t>(std::min<size_t>(in.size(), INITIAL_CAPACITY_CAP / 8) * 8,
                                             INITIAL_CAPACITY_CAP);
     out.resize(std::max<size_t>(std::min<uint64_t>(initial, max_output), FAST_MARGIN));
-    Output o{out, 0, max_output};
-    BitReader bits{in.data(), in.data() + in.size()};
+    Output o{out, max_output, in.size()};
+    BitReader bits{in.data(), in.data(), in.data() + in.size()};
     Huff litlen, dist, codelen;
     bool final_block = false;
     ReadStatus status = Ok{};
