@@ -17,6 +17,11 @@ using json::Number;
 using json::Value;
 using Names = std::span<const std::string_view>;
 
+// Key comparison on the hot path: lengths first, then the bytes.
+inline bool same(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && __builtin_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
 std::string field_message(std::string_view head, std::string_view name) {
     std::string msg(head);
     msg += " `";
@@ -388,7 +393,7 @@ bool record(S& s, std::string_view expecting, const std::string_view (&names)[N]
         expecting,
         [&](std::string_view key) {
             size_t k = 0;
-            while (k < N && names[k] != key) ++k;
+            while (k < N && !same(names[k], key)) ++k;
             if (k == N) return s.unknown_field(key, Names(names));
             if (seen[k]) return s.duplicate_field(names[k]);
             seen[k] = true;
@@ -636,7 +641,7 @@ bool variant_fields(ValueSource& s, std::span<std::pair<std::string, Value>> fie
     bool seen[N] = {};
     for (auto& entry : fields) {
         size_t k = 0;
-        while (k < N && names[k] != entry.first) ++k;
+        while (k < N && !same(names[k], entry.first)) ++k;
         if (k == N) continue;
         if (seen[k]) return s.duplicate_field(names[k]);
         seen[k] = true;
@@ -721,7 +726,7 @@ bool ValueSource::read_cell_variant(size_t tag, std::span<std::pair<std::string,
 
 bool cell_tag(std::string_view text, size_t& tag) {
     for (size_t k = 0; k < std::size(CELL_TYPES); ++k) {
-        if (CELL_TYPES[k] == text) {
+        if (same(CELL_TYPES[k], text)) {
             tag = k;
             return true;
         }
@@ -736,7 +741,7 @@ bool ValueSource::read_cell(Cell& cell) {
     bool have_tag = false;
     size_t tag = 0;
     for (const auto& entry : fields) {
-        if (entry.first != "type") continue;
+        if (!same(entry.first, "type")) continue;
         if (have_tag) return duplicate_field("type");
         if (entry.second.kind != Kind::String)
             return fail(json::invalid_type_message(entry.second, "variant identifier"));
@@ -765,7 +770,7 @@ bool TextSource::read_cell(Cell& cell) {
             ok = more == 0;
             break;
         }
-        if (key == "type") {
+        if (same(key, "type")) {
             if (have_tag) {
                 ok = r_.custom(field_message("duplicate field", "type"));
                 break;
