@@ -493,6 +493,14 @@ bool opt_style(S& s, std::optional<CellStyle>& out) {
 }
 
 template <class S>
+bool opt_style(S& s, Boxed<CellStyle>& out) {
+    std::optional<CellStyle> style;
+    if (!opt_style(s, style)) return false;
+    out = std::move(style);
+    return true;
+}
+
+template <class S>
 bool read_number_format(S& s, NumberFormat& f) {
     bool seen[4] = {};
     return record(s, "struct NumberFormat", NUMFMT_FIELDS, seen, [&](size_t k) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <string>
@@ -72,45 +73,91 @@ struct DateFormat {
     std::optional<std::string> raw;
 };
 
+// An optional value held out of line: a cell's own style is rare and large, so a cell keeps one
+// pointer instead of the whole style. Copies are deep; the interface is that of std::optional.
+template <class T>
+class Boxed {
+    std::unique_ptr<T> p_;
+
+public:
+    Boxed() = default;
+    Boxed(std::nullopt_t) {}
+    Boxed(T value) : p_(std::make_unique<T>(std::move(value))) {}
+    Boxed(const std::optional<T>& value) {
+        if (value) p_ = std::make_unique<T>(*value);
+    }
+    Boxed(std::optional<T>&& value) {
+        if (value) p_ = std::make_unique<T>(std::move(*value));
+    }
+    Boxed(const Boxed& other) : p_(other.p_ ? std::make_unique<T>(*other.p_) : nullptr) {}
+    Boxed(Boxed&&) noexcept = default;
+    Boxed& operator=(const Boxed& other) {
+        if (this != &other) p_ = other.p_ ? std::make_unique<T>(*other.p_) : nullptr;
+        return *this;
+    }
+    Boxed& operator=(Boxed&&) noexcept = default;
+    Boxed& operator=(std::nullopt_t) {
+        p_.reset();
+        return *this;
+    }
+
+    bool has_value() const { return p_ != nullptr; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T& operator*() { return *p_; }
+    const T& operator*() const { return *p_; }
+    T* operator->() { return p_.get(); }
+    const T* operator->() const { return p_.get(); }
+    T& value() { return *p_; }
+    const T& value() const { return *p_; }
+    // The held value, or nullptr when absent.
+    const T* get() const { return p_.get(); }
+    void reset() { p_.reset(); }
+    template <class... A>
+    T& emplace(A&&... args) {
+        p_ = std::make_unique<T>(std::forward<A>(args)...);
+        return *p_;
+    }
+};
+
 // A spreadsheet serial date (number form) or a textual date (string form).
 using DateValue = std::variant<double, std::string>;
 
 struct StringCell {
     std::string value;
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 struct NumberCell {
     double value = 0;
     std::optional<NumberFormat> format;
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 struct CurrencyCell {
     int64_t value = 0;  // minor units of the currency
     CurrencyFormat currency;
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 struct PercentCell {
     double value = 0;
     std::optional<uint32_t> decimals;
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 struct DateCell {
     DateValue value;
     std::optional<DateFormat> format;
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 struct BooleanCell {
     bool value = false;
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 struct BlankCell {
-    std::optional<CellStyle> style;
+    Boxed<CellStyle> style;
 };
 
 // The variants in declaration order: string, number, currency, percent, date, boolean, blank.

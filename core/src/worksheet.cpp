@@ -396,9 +396,9 @@ bool same_currency_format(const CurrencyFormat& a, const CurrencyFormat& b) {
            a.negative == b.negative && a.symbol == b.symbol;
 }
 
-const std::optional<CellStyle>& cell_style(const Cell& cell) {
-    return std::visit([](const auto& c) -> const std::optional<CellStyle>& { return c.style; },
-                      cell);
+// The cell's own style, or nullptr.
+const CellStyle* cell_style(const Cell& cell) {
+    return std::visit([](const auto& c) { return c.style.get(); }, cell);
 }
 
 // Whether a decimal text piece (optional "+", digits only) fits a signed 64-bit value.
@@ -511,7 +511,7 @@ public:
     Status cell(size_t i, const Cell& cell) {
         const CellStyle* column_style =
             i < columns_.size() && columns_[i].style ? &*columns_[i].style : nullptr;
-        const std::optional<CellStyle>& own = cell_style(cell);
+        const CellStyle* own = cell_style(cell);
         CellPlan plan;
         uint32_t style = 0;
         if (!total_ && !own) {
@@ -635,7 +635,7 @@ private:
 
     // A cell of a total row or with a style of its own: the column style, then the total-row
     // style, then the cell's style, interned with the cell's key.
-    Status merged_style(const CellStyle* column_style, const std::optional<CellStyle>& own,
+    Status merged_style(const CellStyle* column_style, const CellStyle* own,
                         const Cell& cell, CellPlan& plan, uint32_t& style) {
         NumFmtKey key;
         switch (cell.index()) {
@@ -666,7 +666,7 @@ private:
                 other_plan(cell, plan);
                 break;
         }
-        const CellStyle* effective = own ? &*own : nullptr;
+        const CellStyle* effective = own;
         CellStyle merged;
         if (total_ || (column_style != nullptr && own)) {
             if (column_style != nullptr) merged = *column_style;

@@ -508,7 +508,7 @@ std::string reference_rows(const std::vector<Column>& columns, const std::vector
             std::optional<CellStyle> own;
             NumFmtKey key;
             std::string type, content;
-            std::visit([&](const auto& c) { own = c.style; }, cell);
+            std::visit([&](const auto& c) { if (c.style) own = *c.style; }, cell);
             if (auto* n = std::get_if<NumberCell>(&cell)) {
                 if (n->format) key = number(*n->format);
                 content = "<v>";
