@@ -3,6 +3,7 @@
 #include "validate.h"
 
 #include "unicase.h"
+#include "utf8.h"
 
 namespace tessary {
 
@@ -45,20 +46,8 @@ char32_t next_scalar(std::string_view text, size_t& i) {
 void push_scalar(std::string& out, char32_t cp) {
     if (cp >= RAW_BYTE) {
         out += static_cast<char>(cp - RAW_BYTE);
-    } else if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xc0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xe0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
     } else {
-        out += static_cast<char>(0xf0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
+        push_utf8(out, static_cast<uint32_t>(cp));
     }
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "parse/xml.h"
+#include "utf8.h"
 
 namespace tessary::parse {
 
@@ -31,24 +32,6 @@ bool is_hex(char c) {
 unsigned hex_value(char c) {
     if (c <= '9') return static_cast<unsigned>(c - '0');
     return static_cast<unsigned>((c | 0x20) - 'a' + 10);
-}
-
-void push_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // The code unit of an `_xHHHH_` run starting at `at`, or -1.
@@ -296,7 +279,6 @@ bool is_date_code(std::string_view code) {
     }
     return false;
 }
-
 
 namespace {
 

@@ -2,6 +2,7 @@
 // replaces entity and character references (XML 1.0 section 4.1 and 4.6), and skips comments,
 // processing instructions and DOCTYPE declarations; well-formedness is never checked.
 #include "parse/xml.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -67,24 +68,6 @@ size_t find_amp(std::string_view s, size_t from) {
     for (; i < n; ++i)
         if (p[i] == '&') return i;
     return std::string_view::npos;
-}
-
-void push_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // A character reference's number after "#" ("65", "x41", "X41", "+65"): one optional "+", at least
